@@ -1,0 +1,27 @@
+# The two commands of the README:
+#   make demo   builds the shipping plug-in and shows what it does
+#   make test   builds all three builds and runs every test
+# Both install missing Debian packages first.
+
+.PHONY: demo test deps native native-asan i686 x86_64 clean
+
+JOBS ?= $(shell nproc)
+
+deps:
+	@tools/install-deps.sh
+
+native i686 x86_64 native-asan: deps
+	cmake --preset $@ >/dev/null
+	cmake --build --preset $@ -j $(JOBS)
+
+test: native native-asan i686 x86_64
+	ctest --preset native -j $(JOBS)
+	ctest --preset native-asan -j $(JOBS)
+	ctest --preset i686
+	tools/run-with-xvfb.sh ctest --preset x86_64 -j $(JOBS)
+
+demo: i686 x86_64
+	tools/demo.sh
+
+clean:
+	rm -rf build out

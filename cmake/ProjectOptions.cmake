@@ -1,0 +1,32 @@
+# Compiler settings shared by every target of the project.
+
+add_library(tarnevox_options INTERFACE)
+target_include_directories(tarnevox_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(tarnevox_options INTERFACE
+  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror)
+
+if(WIN32)
+  # No C++ runtime DLL: nothing throws, nothing asks for type information, and the
+  # compiler's own support code is linked in statically.
+  target_compile_options(tarnevox_options INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  target_compile_definitions(tarnevox_options INTERFACE
+    WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
+  target_link_options(tarnevox_options INTERFACE -static -static-libgcc -static-libstdc++)
+  set(TARNEVOX_WINE_RUN ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh)
+endif()
+
+# Tests and tools may throw (GoogleTest does); only the plug-in may not.
+add_library(tarnevox_test_options INTERFACE)
+target_include_directories(tarnevox_test_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(WIN32)
+  target_compile_definitions(tarnevox_test_options INTERFACE
+    WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
+  target_link_options(tarnevox_test_options INTERFACE -static)
+endif()
+
+option(TARNEVOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(TARNEVOX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()

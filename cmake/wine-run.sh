@@ -1,0 +1,26 @@
+#!/bin/sh
+# Runs one Windows program under wine64 with the build tree's own Wine prefix.
+# The prefix is created on first use (under a lock, since CTest runs tests in parallel);
+# without a display, the program gets a private Xvfb.
+set -e
+build_dir=${TARNEVOX_BUILD_DIR:-$(pwd)}
+while [ ! -f "$build_dir/CMakeCache.txt" ] && [ "$build_dir" != "/" ]; do
+  build_dir=$(dirname "$build_dir")
+done
+export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko prompts: this machine cannot download them and nothing here needs them.
+export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+wine=/usr/lib/wine/wine64
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  flock "$WINEPREFIX.lock" sh -c '
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      '"$wine"' wineboot --init >/dev/null 2>&1 || true
+      /usr/lib/wine/wineserver -w || true
+    fi'
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1100x24" "$wine" "$@"
+fi
+exec "$wine" "$@"

@@ -1,0 +1,155 @@
+// What a host sees when it loads the plug-in DLL.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "plugin/host_records.h"
+
+using tarnevox::PluginHeader;
+using tarnevox::VisModule;
+
+namespace {
+
+class PluginHeaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    library_ = LoadLibraryW(L"vis_tarnevox.dll");
+    ASSERT_NE(library_, nullptr) << "error " << GetLastError();
+    auto getHeader = reinterpret_cast<PluginHeader*(__cdecl*)()>(
+        reinterpret_cast<void*>(GetProcAddress(library_, "winampVisGetHeader")));
+    ASSERT_NE(getHeader, nullptr);
+    header_ = getHeader();
+    ASSERT_NE(header_, nullptr);
+    EXPECT_EQ(getHeader(), header_) << "every call hands out the same header";
+  }
+  void TearDown() override {
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+
+  HMODULE library_ = nullptr;
+  PluginHeader* header_ = nullptr;
+};
+
+TEST_F(PluginHeaderTest, HeaderCarriesVersionAndNarrowDescription) {
+  EXPECT_EQ(header_->version, 0x101);
+  ASSERT_NE(header_->description, nullptr);
+  EXPECT_STREQ(header_->description, "Tarnevox v0.2b");
+  ASSERT_NE(header_->lookupModule, nullptr);
+}
+
+TEST_F(PluginHeaderTest, LookupReturnsTwoModulesAndNothingElse) {
+  VisModule* waveform = header_->lookupModule(0);
+  VisModule* spectrum = header_->lookupModule(1);
+  ASSERT_NE(waveform, nullptr);
+  ASSERT_NE(spectrum, nullptr);
+  EXPECT_NE(waveform, spectrum);
+  EXPECT_EQ(header_->lookupModule(0), waveform);
+  EXPECT_EQ(header_->lookupModule(2), nullptr);
+  EXPECT_EQ(header_->lookupModule(-1), nullptr);
+  EXPECT_EQ(header_->lookupModule(0x7fffffff), nullptr);
+  EXPECT_EQ(header_->lookupModule(static_cast<int>(0x80000000u)), nullptr);
+}
+
+TEST_F(PluginHeaderTest, ModuleRecordsHoldTheirLoadTimeValues) {
+  VisModule* modules[2] = {header_->lookupModule(0), header_->lookupModule(1)};
+  ASSERT_NE(modules[0], nullptr);
+  ASSERT_NE(modules[1], nullptr);
+  EXPECT_STREQ(modules[0]->description, "Tarnevox Waveform");
+  EXPECT_STREQ(modules[1]->description, "Tarnevox Spectrum");
+
+  static const unsigned char zeros[2][576] = {};
+  for (int index = 0; index < 2; ++index) {
+    const VisModule& m = *modules[index];
+    SCOPED_TRACE(index);
+    EXPECT_EQ(m.parentWindow, nullptr);
+    EXPECT_EQ(m.dllInstance, nullptr);
+    EXPECT_EQ(m.sampleRate, 0);
+    EXPECT_EQ(m.channels, 0);
+    EXPECT_EQ(m.latencyMs, 20);
+    EXPECT_EQ(m.delayMs, 20);
+    EXPECT_EQ(m.spectrumChannels, 2);
+    EXPECT_EQ(m.waveformChannels, 2);
+    EXPECT_EQ(std::memcmp(m.spectrumData, zeros, sizeof zeros), 0);
+    EXPECT_EQ(std::memcmp(m.waveformData, zeros, sizeof zeros), 0);
+    EXPECT_EQ(m.userData, index);
+    ASSERT_NE(m.onConfigure, nullptr);
+    ASSERT_NE(m.onInit, nullptr);
+    ASSERT_NE(m.onRender, nullptr);
+    ASSERT_NE(m.onQuit, nullptr);
+  }
+  EXPECT_EQ(modules[0]->onConfigure, modules[1]->onConfigure);
+  EXPECT_EQ(modules[0]->onInit, modules[1]->onInit);
+  EXPECT_EQ(modules[0]->onRender, modules[1]->onRender);
+  EXPECT_EQ(modules[0]->onQuit, modules[1]->onQuit);
+}
+
+// The configure box is modal, so a second thread finds it, inspects it and closes it.
+struct BoxReport {
+  bool found = false;
+  HWND owner = nullptr;
+  bool informationIcon = false;
+  int buttonCount = 0;
+  bool okButton = false;
+  wchar_t text[256] = {};
+};
+
+BOOL CALLBACK inspectChild(HWND child, LPARAM param) {
+  auto* report = reinterpret_cast<BoxReport*>(param);
+  wchar_t className[64] = {};
+  GetClassNameW(child, className, 64);
+  if (lstrcmpiW(className, L"Button") == 0) {
+    ++report->buttonCount;
+    if (GetDlgCtrlID(child) == IDOK) report->okButton = true;
+  } else if (lstrcmpiW(className, L"Static") == 0) {
+    const LONG style = GetWindowLongW(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) == SS_ICON) {
+      const HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+      report->informationIcon = icon != nullptr && icon == LoadIconW(nullptr, IDI_INFORMATION);
+    } else if (report->text[0] == 0) {
+      GetWindowTextW(child, report->text, 256);
+    }
+  }
+  return TRUE;
+}
+
+void watchForConfigurationBox(BoxReport* report) {
+  for (int attempt = 0; attempt < 200 && !report->found; ++attempt) {
+    HWND box = FindWindowW(L"#32770", L"Configuration");
+    if (box != nullptr && IsWindowVisible(box)) {
+      report->found = true;
+      report->owner = GetWindow(box, GW_OWNER);
+      EnumChildWindows(box, inspectChild, reinterpret_cast<LPARAM>(report));
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    Sleep(50);
+  }
+}
+
+TEST_F(PluginHeaderTest, ConfigureShowsInformationBoxOwnedByTheHostWindow) {
+  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                              nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(host, nullptr);
+  VisModule* module = header_->lookupModule(1);
+  module->parentWindow = host;
+
+  BoxReport report;
+  std::thread watcher(watchForConfigurationBox, &report);
+  module->onConfigure(module);  // returns only once the box is closed
+  watcher.join();
+  module->parentWindow = nullptr;
+  DestroyWindow(host);
+
+  ASSERT_TRUE(report.found) << "no visible box captioned Configuration appeared";
+  EXPECT_EQ(report.owner, host);
+  EXPECT_TRUE(report.informationIcon);
+  EXPECT_EQ(report.buttonCount, 1);
+  EXPECT_TRUE(report.okButton);
+  EXPECT_NE(report.text[0], L'\0') << "the box carries a notice";
+  EXPECT_EQ(FindWindowW(L"#32770", L"Configuration"), nullptr);
+}
+
+}  // namespace
