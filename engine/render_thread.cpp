@@ -1,13 +1,101 @@
 #include "engine/render_thread.h"
 
+#include "common/debug_log.h"
+#include "display/direct3d_device.h"
+#include "display/frame_drawing.h"
+#include "engine/animate.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
+namespace {
 
-// The thread itself arrives with the engine; until then there is never one to stop.
+constexpr DWORD kStopTimeoutMs = 2000;
+constexpr DWORD kTerminatedExitCode = 255;
+
+// Sixtieths of a second since the previous pass; a failed counter read keeps the old delta.
+void advanceFrameClock(Renderer* renderer) {
+  LARGE_INTEGER now;
+  if (!QueryPerformanceCounter(&now)) return;
+  const std::int64_t delta = now.QuadPart - renderer->lastCounter;
+  renderer->lastCounter = now.QuadPart;
+  renderer->frameDelta =
+      static_cast<double>(delta) / static_cast<double>(renderer->counterFrequency) * 60.0;
+}
+
+// A hidden, minimised, empty or disabled window gets no frame.
+bool windowCanBeSeen(Renderer* renderer) {
+  RECT client;
+  if (renderer->window == nullptr) return false;
+  GetClientRect(renderer->window, &client);
+  return IsWindowVisible(renderer->window) && !IsIconic(renderer->window) &&
+         !IsRectEmpty(&client) && IsWindowEnabled(renderer->window);
+}
+
+void runRenderLoop(Renderer* renderer) {
+  while (InterlockedExchange(&renderer->running, 1) != 0) {
+    advanceFrameClock(renderer);
+    animate(renderer);
+    if (windowCanBeSeen(renderer)) {
+      drawFrame(renderer);
+    } else {
+      Sleep(50);
+    }
+    Sleep(10);
+  }
+}
+
+}  // namespace
+
+Status startThread(Renderer* renderer) {
+  LARGE_INTEGER now;
+  if (!QueryPerformanceCounter(&now)) return E_FAIL;
+  renderer->lastCounter = now.QuadPart;
+  renderer->frameDelta = 0.0;
+  if (renderer->thread != nullptr) return kStatusNothingDone;
+  renderer->thread = CreateThread(nullptr, 0, renderThreadProc, renderer, 0, nullptr);
+  return renderer->thread != nullptr ? S_OK : E_FAIL;
+}
+
+DWORD WINAPI renderThreadProc(LPVOID parameter) {
+  return renderThreadMain(static_cast<Renderer*>(parameter));
+}
+
+DWORD renderThreadMain(Renderer* renderer) {
+  renderer->initResult = initDisplay(renderer);
+  // The starter is waiting on its own copy of the handle; the field is only forgotten.
+  const HANDLE ready = renderer->readyEvent;
+  if (failed(renderer->initResult)) {
+    DebugLog(L"Error: Failed to initialize display.\n");
+    // Whatever the failed start had made goes before the starter resumes.
+    releaseDisplay(renderer);
+    SetEvent(ready);
+    renderer->readyEvent = nullptr;
+    return 1;
+  }
+  // Raised before the signal, so a stop request that follows it at once is never lost.
+  InterlockedExchange(&renderer->running, 1);
+  DebugLog(L"Info: Display initialized successfully.\n");
+  SetEvent(ready);
+  renderer->readyEvent = nullptr;
+
+  runRenderLoop(renderer);
+  releaseDisplay(renderer);
+  InterlockedExchange(&renderer->running, 0);
+  return 0;
+}
+
 Status stopThread(Renderer* renderer) {
   if (renderer->thread == nullptr) return kStatusNothingDone;
-  return kStatusOk;
+  InterlockedExchange(&renderer->running, 0);
+  if (WaitForSingleObject(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
+    TerminateThread(renderer->thread, kTerminatedExitCode);
+  }
+  CloseHandle(renderer->thread);
+  renderer->frameDelta = 0.0;
+  renderer->thread = nullptr;
+  renderer->counterFrequency = 0;
+  renderer->lastCounter = 0;
+  return S_OK;
 }
 
 }  // namespace tarnevox

@@ -1,0 +1,163 @@
+#include "display/direct3d_device.h"
+
+#include <cstring>
+
+#include "common/color_access.h"
+#include "common/debug_log.h"
+#include "display/quad_batch.h"
+#include "engine/renderer.h"
+
+namespace tarnevox {
+namespace {
+
+using Direct3DCreate9Function = IDirect3D9*(WINAPI*)(UINT sdkVersion);
+
+const Direct3DLoader kSystemLoader = {LoadLibraryW, GetProcAddress, FreeLibrary};
+const Direct3DLoader* gLoader = &kSystemLoader;
+
+constexpr wchar_t kLibraryName[] = L"d3d9.dll";
+constexpr DWORD kBufferUsage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
+
+void zeroAnalysisArrays(Renderer* renderer) {
+  std::memset(renderer->shownSpectrum, 0, sizeof renderer->shownSpectrum);
+  std::memset(renderer->targetSpectrum, 0, sizeof renderer->targetSpectrum);
+  std::memset(renderer->shownWave, 0, sizeof renderer->shownWave);
+  std::memset(renderer->targetWave, 0, sizeof renderer->targetWave);
+  std::memset(renderer->peaks, 0, sizeof renderer->peaks);
+}
+
+void fillPresentParams(D3DPRESENT_PARAMETERS& params) {
+  std::memset(&params, 0, sizeof params);
+  params.BackBufferWidth = 1024;
+  params.BackBufferHeight = 1024;
+  params.BackBufferFormat = D3DFMT_X8R8G8B8;
+  params.BackBufferCount = 0;
+  params.MultiSampleType = D3DMULTISAMPLE_NONE;
+  params.MultiSampleQuality = 0;
+  params.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  params.hDeviceWindow = nullptr;  // the focus window given to CreateDevice
+  params.Windowed = TRUE;
+  params.EnableAutoDepthStencil = TRUE;
+  params.AutoDepthStencilFormat = D3DFMT_D16;
+  params.Flags = 0;
+  params.FullScreen_RefreshRateInHz = 0;
+  params.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+}
+
+DWORD behaviourFlags(const D3DCAPS9& caps) {
+  DWORD flags = (caps.DevCaps & D3DDEVCAPS_PUREDEVICE) != 0 ? D3DCREATE_PUREDEVICE : 0;
+  flags |= (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0
+               ? D3DCREATE_HARDWARE_VERTEXPROCESSING
+               : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
+  return flags;
+}
+
+// Every frame relies on this state: vertex colour only, alpha blended, no depth test.
+void setFixedState(IDirect3DDevice9* device) {
+  device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+  device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+}
+
+template <class T>
+void releaseAndClear(T*& object) {
+  if (object != nullptr) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
+}  // namespace
+
+void setDirect3DLoader(const Direct3DLoader* loader) {
+  gLoader = loader != nullptr ? loader : &kSystemLoader;
+}
+
+Status initDisplay(Renderer* renderer) {
+  if (renderer->window == nullptr) return E_FAIL;
+  if (renderer->d3dModule == nullptr) {
+    renderer->d3dModule = gLoader->loadLibrary(kLibraryName);
+    if (renderer->d3dModule == nullptr) {
+      DebugLog(L"Error: Failed to load %s.\n", kLibraryName);
+      return E_FAIL;
+    }
+  }
+  auto create = reinterpret_cast<Direct3DCreate9Function>(
+      reinterpret_cast<void*>(gLoader->getProcAddress(renderer->d3dModule, "Direct3DCreate9")));
+  if (create == nullptr) return E_FAIL;
+
+  zeroAnalysisArrays(renderer);
+  renderer->d3d = create(D3D_SDK_VERSION);
+  if (renderer->d3d == nullptr) return E_FAIL;
+
+  renderer->d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &renderer->deviceCaps);
+  fillPresentParams(renderer->presentParams);
+  const HRESULT created = renderer->d3d->CreateDevice(
+      D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
+      &renderer->presentParams, &renderer->device);
+  if (FAILED(created)) {
+    renderer->device = nullptr;  // a failed call may leave anything in its out-parameter
+    return E_FAIL;
+  }
+  return failed(createDeviceResources(renderer)) ? E_FAIL : S_OK;
+}
+
+Status createDeviceResources(Renderer* renderer) {
+  IDirect3DDevice9* device = renderer->device;
+  const HRESULT created = device->CreateVertexBuffer(kVertexBufferBytes, kBufferUsage,
+                                                     kQuadVertexFormat, D3DPOOL_DEFAULT,
+                                                     &renderer->vertexBuffer, nullptr);
+  if (FAILED(created)) {
+    renderer->vertexBuffer = nullptr;
+    return E_FAIL;
+  }
+  // The only clear: frames draw over the previous picture to leave trails.
+  device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, packColor(loadColor(renderer->background)),
+                1.0f, 0);
+  setFixedState(device);
+  return S_OK;
+}
+
+Status resetDevice(Renderer* renderer) {
+  // A default-pool buffer must be gone before the device can be reset.
+  releaseAndClear(renderer->vertexBuffer);
+  const HRESULT result = renderer->device->Reset(&renderer->presentParams);
+  if (result == D3DERR_DEVICELOST) {
+    Sleep(50);
+    return kStatusNothingDone;
+  }
+  if (FAILED(result)) {
+    releaseDisplay(renderer);
+    return kStatusNothingDone;
+  }
+  if (failed(createDeviceResources(renderer))) {
+    releaseDisplay(renderer);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+Status releaseDisplay(Renderer* renderer) {
+  releaseAndClear(renderer->vertexBuffer);
+  releaseAndClear(renderer->device);
+  releaseAndClear(renderer->d3d);
+  renderer->window = nullptr;      // owned by the module lifecycle, only forgotten here
+  renderer->readyEvent = nullptr;
+  if (renderer->d3dModule != nullptr) {
+    gLoader->freeLibrary(renderer->d3dModule);
+    renderer->d3dModule = nullptr;
+  }
+  return S_OK;
+}
+
+}  // namespace tarnevox

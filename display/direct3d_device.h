@@ -1,0 +1,28 @@
+// Direct3D 9 on the visual window: start, reset after a loss, release.
+#pragma once
+
+#include <windows.h>
+
+#include "common/status.h"
+
+namespace tarnevox {
+
+class Renderer;
+
+Status initDisplay(Renderer* renderer);
+Status createDeviceResources(Renderer* renderer);
+Status resetDevice(Renderer* renderer);
+Status releaseDisplay(Renderer* renderer);
+
+// How the library reaches Direct3D. The plug-in uses the system loader; tests put a
+// recording double in its place.
+struct Direct3DLoader {
+  HMODULE(WINAPI* loadLibrary)(LPCWSTR name);
+  FARPROC(WINAPI* getProcAddress)(HMODULE module, LPCSTR name);
+  BOOL(WINAPI* freeLibrary)(HMODULE module);
+};
+
+// Null restores the system loader. Not for use while a render thread runs.
+void setDirect3DLoader(const Direct3DLoader* loader);
+
+}  // namespace tarnevox

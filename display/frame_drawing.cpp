@@ -1,0 +1,85 @@
+#include "display/frame_drawing.h"
+
+#include "common/color_access.h"
+#include "common/debug_log.h"
+#include "display/direct3d_device.h"
+#include "display/frame_geometry.h"
+#include "display/quad_batch.h"
+#include "engine/renderer.h"
+
+namespace tarnevox {
+namespace {
+
+// After a loss the device may need a reset before the frame can go on. Returns 0 when the
+// frame may be drawn, 1 when it must be skipped.
+Status makeDeviceUsable(Renderer* renderer) {
+  const HRESULT level = renderer->device->TestCooperativeLevel();
+  if (SUCCEEDED(level)) return S_OK;
+  Sleep(50);
+  if (level == D3DERR_DEVICELOST) {
+    Sleep(50);
+    return kStatusNothingDone;
+  }
+  if (level == D3DERR_DEVICENOTRESET) {
+    const Status reset = resetDevice(renderer);
+    if (failed(reset)) DebugLog(L"Error: Failed to reset device.\n");
+    return reset == S_OK ? S_OK : kStatusNothingDone;
+  }
+  return S_OK;  // any other code: the frame is attempted as usual
+}
+
+void emitFrameQuads(Renderer* renderer) {
+  const UINT width = renderer->presentParams.BackBufferWidth;
+  const UINT height = renderer->presentParams.BackBufferHeight;
+  emitBackground(renderer, renderer->frameDelta, loadColor(renderer->background), width, height);
+  if (renderer->mode != kModeWaveform) {
+    drawSpectrum(renderer);
+  } else {
+    drawWaveform(renderer);
+  }
+}
+
+}  // namespace
+
+void drawWaveform(Renderer* renderer) {
+  const ColorF foreground = loadColor(renderer->foreground);
+  EnterCriticalSection(&renderer->lock);
+  emitWaveformColumns(renderer, renderer->shownWave, renderer->presentParams.BackBufferWidth,
+                      renderer->presentParams.BackBufferHeight, foreground);
+  LeaveCriticalSection(&renderer->lock);
+}
+
+void drawSpectrum(Renderer* renderer) {
+  const ColorF foreground = loadColor(renderer->foreground);
+  EnterCriticalSection(&renderer->lock);
+  emitSpectrumBars(renderer, renderer->shownSpectrum, renderer->peaks,
+                   renderer->presentParams.BackBufferWidth,
+                   renderer->presentParams.BackBufferHeight, foreground);
+  LeaveCriticalSection(&renderer->lock);
+}
+
+Status drawFrame(Renderer* renderer) {
+  if (renderer->device == nullptr) return E_FAIL;
+  if (makeDeviceUsable(renderer) != S_OK) return kStatusNothingDone;
+  // A reset that reported a lost device leaves no buffer: never lock what is not there.
+  if (renderer->vertexBuffer == nullptr) {
+    Sleep(50);
+    return kStatusNothingDone;
+  }
+
+  IDirect3DDevice9* device = renderer->device;
+  if (FAILED(device->BeginScene())) {
+    Sleep(50);
+  } else {
+    if (lockBatch(renderer) == S_OK) {
+      emitFrameQuads(renderer);
+      flushBatch(renderer);
+      renderer->vertexBuffer->Unlock();
+    }
+    device->EndScene();
+  }
+  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) Sleep(50);
+  return S_OK;
+}
+
+}  // namespace tarnevox

@@ -1,0 +1,18 @@
+// The renderer's quad batch: the emitters of quad_emit.h over its locked vertex buffer.
+#pragma once
+
+#include "common/status.h"
+#include "display/quad_emit.h"
+
+namespace tarnevox {
+
+class Renderer;
+
+// Draws the pending vertices and locks the whole buffer afresh (discarding it): 0 when it
+// drew and the new lock held, 1 when nothing was pending, E_FAIL when the lock failed.
+Status flushBatch(Renderer* renderer);
+
+// Locks the whole buffer for a new frame; the address goes into lockedVertices.
+Status lockBatch(Renderer* renderer);
+
+}  // namespace tarnevox
