@@ -1,10 +1,8 @@
-// Start, render and stop arrive with the engine; until then a module never starts.
+// The render callback arrives with the analysis; until then no frame is analysed.
 #include "plugin/host_records.h"
 
 namespace tarnevox {
 
-int __cdecl onInit(VisModule*) { return 1; }
 int __cdecl onRender(VisModule*) { return 1; }
-void __cdecl onQuit(VisModule*) {}
 
 }  // namespace tarnevox
