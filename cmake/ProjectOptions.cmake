@@ -2,27 +2,33 @@
 
 add_library(tarnevox_options INTERFACE)
 target_include_directories(tarnevox_options INTERFACE ${PROJECT_SOURCE_DIR})
-target_compile_options(tarnevox_options INTERFACE
-  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror)
-
-if(WIN32)
-  # No C++ runtime DLL: nothing throws, nothing asks for type information, and the
-  # compiler's own support code is linked in statically.
-  target_compile_options(tarnevox_options INTERFACE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
-  target_compile_definitions(tarnevox_options INTERFACE
-    WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
-  target_link_options(tarnevox_options INTERFACE -static -static-libgcc -static-libstdc++)
-  set(TARNEVOX_WINE_RUN ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh)
-endif()
 
 # Tests and tools may throw (GoogleTest does); only the plug-in may not.
 add_library(tarnevox_test_options INTERFACE)
 target_include_directories(tarnevox_test_options INTERFACE ${PROJECT_SOURCE_DIR})
+
 if(WIN32)
-  target_compile_definitions(tarnevox_test_options INTERFACE
-    WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
-  target_link_options(tarnevox_test_options INTERFACE -static)
+  foreach(target tarnevox_options tarnevox_test_options)
+    target_compile_definitions(${target} INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
+  endforeach()
+endif()
+
+if(MSVC)
+  # The static runtime, so the DLL needs no C++ runtime DLL either.
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  target_compile_options(tarnevox_options INTERFACE /W3 /WX /GR- /EHs-c-)
+  target_compile_definitions(tarnevox_options INTERFACE _HAS_EXCEPTIONS=0)
+else()
+  target_compile_options(tarnevox_options INTERFACE
+    -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror)
+  if(WIN32)
+    # No C++ runtime DLL: nothing throws, nothing asks for type information, and the
+    # compiler's own support code is linked in statically.
+    target_compile_options(tarnevox_options INTERFACE
+      $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+    target_link_options(tarnevox_options INTERFACE -static -static-libgcc -static-libstdc++)
+    target_link_options(tarnevox_test_options INTERFACE -static)
+  endif()
 endif()
 
 option(TARNEVOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
