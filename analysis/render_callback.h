@@ -1,0 +1,15 @@
+// The render callback's work on the host's thread: one block into the renderer's targets.
+#pragma once
+
+#include "common/status.h"
+#include "plugin/host_records.h"
+
+namespace tarnevox {
+
+class Renderer;
+
+// Holds the renderer's lock for the whole analysis, so the render thread sees all of
+// one block's targets or all of the next. E_POINTER for a null module.
+Status analyseFrame(Renderer* renderer, const VisModule* module);
+
+}  // namespace tarnevox

@@ -1,0 +1,118 @@
+#include "analysis/frame_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace tarnevox {
+namespace {
+
+struct Targets {
+  float spectrum[kBandCount];
+  float wave[kWaveColumnCount];
+};
+
+Targets analyse(const HostBlock& block) {
+  Targets t;
+  // Poison, so that an entry the analysis forgets to write shows.
+  for (float& v : t.spectrum) v = -7.0f;
+  for (float& v : t.wave) v = -7.0f;
+  analyseBlock(block, t.spectrum, t.wave);
+  return t;
+}
+
+void fill(HostBlock& block, unsigned char c0, unsigned char c1) {
+  std::memset(block[0], c0, kSamplesPerChannel);
+  std::memset(block[1], c1, kSamplesPerChannel);
+}
+
+void expectOnlyLowBands(const Targets& t, double band0, double band1, float wave) {
+  EXPECT_NEAR(t.spectrum[0], band0, 0.01);
+  EXPECT_NEAR(t.spectrum[1], band1, 0.01);
+  for (int b = 2; b < kBandCount; ++b) EXPECT_EQ(t.spectrum[b], 0.0f) << "band " << b;
+  for (int i = 0; i < kWaveColumnCount; ++i) ASSERT_EQ(t.wave[i], wave) << "column " << i;
+}
+
+TEST(FrameAnalysis, ConstantBlocksGiveTheirKnownLevels) {
+  HostBlock block;
+  fill(block, 0x00, 0x00);
+  expectOnlyLowBands(analyse(block), 0, 0, 0.0f);
+  // -128 on the spectrum path, 128 on the waveform path.
+  fill(block, 0x80, 0x80);
+  expectOnlyLowBands(analyse(block), 304.78, 23.46, 51.2f);
+  EXPECT_EQ(static_cast<double>(51.2f), static_cast<double>(static_cast<float>(128 * 0.4f)));
+  fill(block, 0x7F, 0x7F);
+  expectOnlyLowBands(analyse(block), 304.30, 22.98, 50.8f);
+  // A constant -1 and a constant +1 have equal magnitudes.
+  fill(block, 0xFF, 0x01);
+  Targets t = analyse(block);
+  EXPECT_NEAR(t.spectrum[0], 9.77, 0.01);
+  for (int b = 1; b < kBandCount; ++b) EXPECT_EQ(t.spectrum[b], 0.0f) << "band " << b;
+  for (float v : t.wave) ASSERT_EQ(v, 51.2f);
+  fill(block, 0xFF, 0xFF);
+  t = analyse(block);
+  for (float v : t.wave) ASSERT_EQ(v, static_cast<float>(255 * 0.4f));
+  EXPECT_NEAR(t.wave[0], 102.0, 1e-4);
+}
+
+void fillSine(unsigned char* channel) {
+  for (int n = 0; n < kSamplesPerChannel; ++n) {
+    const long v = std::lround(100 * std::sin(2 * M_PI * 16 * n / 512));
+    channel[n] = static_cast<unsigned char>(static_cast<signed char>(v));
+  }
+}
+
+TEST(FrameAnalysis, ASineLandsInItsBandAndOneChannelHalvesIt) {
+  HostBlock block;
+  fillSine(block[0]);
+  fillSine(block[1]);
+  Targets both = analyse(block);
+  int loudest = 0;
+  for (int b = 0; b < kBandCount; ++b) {
+    if (both.spectrum[b] > both.spectrum[loudest]) loudest = b;
+  }
+  EXPECT_EQ(loudest, 5);
+  EXPECT_NEAR(both.spectrum[5], 296.1, 0.05);
+  EXPECT_NEAR(both.spectrum[4], 143.4, 0.05);
+  EXPECT_NEAR(both.spectrum[6], 156.2, 0.05);
+
+  std::memset(block[1], 0, kSamplesPerChannel);
+  Targets one = analyse(block);
+  EXPECT_NEAR(one.spectrum[5], 253.9, 0.05);
+  // Halving the average lowers every level by 140 log10(2).
+  EXPECT_NEAR(both.spectrum[5] - one.spectrum[5], 140 * std::log10(2.0), 1e-3);
+}
+
+TEST(FrameAnalysis, TheTailOfEachChannelReachesOnlyTheWaveform) {
+  HostBlock block;
+  fillSine(block[0]);
+  fillSine(block[1]);
+  const Targets before = analyse(block);
+  for (int n = 512; n < kSamplesPerChannel; ++n) {
+    block[0][n] = 0xFF;
+    block[1][n] = 0x00;
+  }
+  const Targets after = analyse(block);
+  EXPECT_EQ(std::memcmp(before.spectrum, after.spectrum, sizeof before.spectrum), 0);
+  EXPECT_EQ(std::memcmp(before.wave, after.wave, 512 * sizeof(float)), 0);
+  for (int i = 512; i < kSamplesPerChannel; ++i) EXPECT_EQ(after.wave[i], 51.0f);
+}
+
+TEST(FrameAnalysis, RepeatsExactlyAndOverwritesEverything) {
+  HostBlock block;
+  for (int c = 0; c < 2; ++c) {
+    for (int n = 0; n < kSamplesPerChannel; ++n) block[c][n] = static_cast<unsigned char>(n * 37 + c * 11);
+  }
+  const Targets first = analyse(block);
+  const Targets second = analyse(block);
+  EXPECT_EQ(std::memcmp(&first, &second, sizeof first), 0);
+  for (float v : first.spectrum) EXPECT_GE(v, 0.0f);
+  for (float v : first.wave) {
+    EXPECT_GE(v, 0.0f);
+    EXPECT_LE(v, 102.0f);
+  }
+}
+
+}  // namespace
+}  // namespace tarnevox
