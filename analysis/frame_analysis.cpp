@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#if !defined(TARNEVOX_NO_SIMD) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define TARNEVOX_ANALYSIS_SSE2 1
 #include <emmintrin.h>
 #endif

@@ -11,7 +11,8 @@
 
 #include <cmath>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#if !defined(TARNEVOX_NO_SIMD) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define TARNEVOX_FFT_SSE2 1
 #include <emmintrin.h>
 #endif
@@ -100,41 +101,6 @@ struct SplitArray {
 
 // One radix-4 pass over s interleaved transforms of length n = 4m:
 // y[q + s(4p + k)] = W_n^(pk) * sum over r of x[q + s(p + r m)] i^(rk).
-// The butterfly on one lane; the vector versions below do two lanes at once.
-struct Butterfly {
-  double r[4];
-  double i[4];
-};
-
-inline Butterfly butterfly(const double* ar, const double* ai, const double* w, int wStride) {
-  // ar/ai: the four inputs; w: twiddles re1, im1, re2, im2, re3, im3 at wStride apart.
-  const double apcR = ar[0] + ar[2], apcI = ai[0] + ai[2];
-  const double amcR = ar[0] - ar[2], amcI = ai[0] - ai[2];
-  const double bpdR = ar[1] + ar[3], bpdI = ai[1] + ai[3];
-  const double jbmdR = ai[3] - ai[1], jbmdI = ar[1] - ar[3];  // i (b - d)
-  const double y1r = amcR + jbmdR, y1i = amcI + jbmdI;
-  const double y2r = apcR - bpdR, y2i = apcI - bpdI;
-  const double y3r = amcR - jbmdR, y3i = amcI - jbmdI;
-  Butterfly out;
-  out.r[0] = apcR + bpdR;
-  out.i[0] = apcI + bpdI;
-  if (w == nullptr) {
-    out.r[1] = y1r; out.i[1] = y1i;
-    out.r[2] = y2r; out.i[2] = y2i;
-    out.r[3] = y3r; out.i[3] = y3i;
-    return out;
-  }
-  const double w1r = w[0], w1i = w[wStride], w2r = w[2 * wStride], w2i = w[3 * wStride];
-  const double w3r = w[4 * wStride], w3i = w[5 * wStride];
-  out.r[1] = w1r * y1r - w1i * y1i;
-  out.i[1] = w1r * y1i + w1i * y1r;
-  out.r[2] = w2r * y2r - w2i * y2i;
-  out.i[2] = w2r * y2i + w2i * y2r;
-  out.r[3] = w3r * y3r - w3i * y3i;
-  out.i[3] = w3r * y3i + w3i * y3r;
-  return out;
-}
-
 #if defined(TARNEVOX_FFT_SSE2)
 struct Vec {
   __m128d v;
@@ -194,11 +160,12 @@ void firstPass(const double* data, SplitArray& y) {
     Vec w[6];
     for (int k = 0; k < 6; ++k) w[k] = load(&tw.w[k][p]);
     const VecButterfly b = butterfly(ar, ai, w);
-    for (int k = 0; k < 4; ++k) {
-      _mm_storel_pd(&y.re[4 * p + k], b.r[k].v);
-      _mm_storeh_pd(&y.re[4 * p + 4 + k], b.r[k].v);
-      _mm_storel_pd(&y.im[4 * p + k], b.i[k].v);
-      _mm_storeh_pd(&y.im[4 * p + 4 + k], b.i[k].v);
+    // Transpose the lanes: outputs 0 and 1 of p are neighbours, as are 2 and 3.
+    for (int k = 0; k < 4; k += 2) {
+      _mm_store_pd(&y.re[4 * p + k], _mm_unpacklo_pd(b.r[k].v, b.r[k + 1].v));
+      _mm_store_pd(&y.re[4 * p + 4 + k], _mm_unpackhi_pd(b.r[k].v, b.r[k + 1].v));
+      _mm_store_pd(&y.im[4 * p + k], _mm_unpacklo_pd(b.i[k].v, b.i[k + 1].v));
+      _mm_store_pd(&y.im[4 * p + 4 + k], _mm_unpackhi_pd(b.i[k].v, b.i[k + 1].v));
     }
   }
 }
@@ -234,6 +201,41 @@ void complexTransform256(const double* data, SplitArray& out) {
   laterPass<1, 64>(work, out, static_cast<const PassTwiddles<1>*>(nullptr));
 }
 #else
+// The butterfly on one lane.
+struct Butterfly {
+  double r[4];
+  double i[4];
+};
+
+inline Butterfly butterfly(const double* ar, const double* ai, const double* w, int wStride) {
+  // ar/ai: the four inputs; w: twiddles re1, im1, re2, im2, re3, im3 at wStride apart.
+  const double apcR = ar[0] + ar[2], apcI = ai[0] + ai[2];
+  const double amcR = ar[0] - ar[2], amcI = ai[0] - ai[2];
+  const double bpdR = ar[1] + ar[3], bpdI = ai[1] + ai[3];
+  const double jbmdR = ai[3] - ai[1], jbmdI = ar[1] - ar[3];  // i (b - d)
+  const double y1r = amcR + jbmdR, y1i = amcI + jbmdI;
+  const double y2r = apcR - bpdR, y2i = apcI - bpdI;
+  const double y3r = amcR - jbmdR, y3i = amcI - jbmdI;
+  Butterfly out;
+  out.r[0] = apcR + bpdR;
+  out.i[0] = apcI + bpdI;
+  if (w == nullptr) {
+    out.r[1] = y1r; out.i[1] = y1i;
+    out.r[2] = y2r; out.i[2] = y2i;
+    out.r[3] = y3r; out.i[3] = y3i;
+    return out;
+  }
+  const double w1r = w[0], w1i = w[wStride], w2r = w[2 * wStride], w2i = w[3 * wStride];
+  const double w3r = w[4 * wStride], w3i = w[5 * wStride];
+  out.r[1] = w1r * y1r - w1i * y1i;
+  out.i[1] = w1r * y1i + w1i * y1r;
+  out.r[2] = w2r * y2r - w2i * y2i;
+  out.i[2] = w2r * y2i + w2i * y2r;
+  out.r[3] = w3r * y3r - w3i * y3i;
+  out.i[3] = w3r * y3i + w3i * y3r;
+  return out;
+}
+
 template <int m, int s, typename Load>
 void scalarPass(const Load& load, SplitArray& y, const PassTwiddles<m>* tw) {
   for (int p = 0; p < m; ++p) {
