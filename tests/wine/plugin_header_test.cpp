@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "plugin/host_records.h"
+#include "tests/wine/message_box_watch.h"
 
 using tarnevox::PluginHeader;
 using tarnevox::VisModule;
@@ -86,49 +86,6 @@ TEST_F(PluginHeaderTest, ModuleRecordsHoldTheirLoadTimeValues) {
   EXPECT_EQ(modules[0]->onQuit, modules[1]->onQuit);
 }
 
-// The configure box is modal, so a second thread finds it, inspects it and closes it.
-struct BoxReport {
-  bool found = false;
-  HWND owner = nullptr;
-  bool informationIcon = false;
-  int buttonCount = 0;
-  bool okButton = false;
-  wchar_t text[256] = {};
-};
-
-BOOL CALLBACK inspectChild(HWND child, LPARAM param) {
-  auto* report = reinterpret_cast<BoxReport*>(param);
-  wchar_t className[64] = {};
-  GetClassNameW(child, className, 64);
-  if (lstrcmpiW(className, L"Button") == 0) {
-    ++report->buttonCount;
-    if (GetDlgCtrlID(child) == IDOK) report->okButton = true;
-  } else if (lstrcmpiW(className, L"Static") == 0) {
-    const LONG style = GetWindowLongW(child, GWL_STYLE);
-    if ((style & SS_TYPEMASK) == SS_ICON) {
-      const HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-      report->informationIcon = icon != nullptr && icon == LoadIconW(nullptr, IDI_INFORMATION);
-    } else if (report->text[0] == 0) {
-      GetWindowTextW(child, report->text, 256);
-    }
-  }
-  return TRUE;
-}
-
-void watchForConfigurationBox(BoxReport* report) {
-  for (int attempt = 0; attempt < 200 && !report->found; ++attempt) {
-    HWND box = FindWindowW(L"#32770", L"Configuration");
-    if (box != nullptr && IsWindowVisible(box)) {
-      report->found = true;
-      report->owner = GetWindow(box, GW_OWNER);
-      EnumChildWindows(box, inspectChild, reinterpret_cast<LPARAM>(report));
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      return;
-    }
-    Sleep(50);
-  }
-}
-
 TEST_F(PluginHeaderTest, ConfigureShowsInformationBoxOwnedByTheHostWindow) {
   HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
                               nullptr, nullptr, nullptr, nullptr);
@@ -136,19 +93,19 @@ TEST_F(PluginHeaderTest, ConfigureShowsInformationBoxOwnedByTheHostWindow) {
   VisModule* module = header_->lookupModule(1);
   module->parentWindow = host;
 
-  BoxReport report;
-  std::thread watcher(watchForConfigurationBox, &report);
+  // The box is modal: a second thread inspects it and closes it.
+  tarnevox::testing::BoxWatcher watcher(L"Configuration");
   module->onConfigure(module);  // returns only once the box is closed
-  watcher.join();
+  const tarnevox::testing::BoxSeen& report = watcher.stop();
   module->parentWindow = nullptr;
   DestroyWindow(host);
 
   ASSERT_TRUE(report.found) << "no visible box captioned Configuration appeared";
   EXPECT_EQ(report.owner, host);
-  EXPECT_TRUE(report.informationIcon);
+  EXPECT_EQ(report.icon, LoadIconW(nullptr, IDI_INFORMATION));
   EXPECT_EQ(report.buttonCount, 1);
   EXPECT_TRUE(report.okButton);
-  EXPECT_NE(report.text[0], L'\0') << "the box carries a notice";
+  EXPECT_FALSE(report.text.empty()) << "the box carries a notice";
   EXPECT_EQ(FindWindowW(L"#32770", L"Configuration"), nullptr);
 }
 
