@@ -34,8 +34,16 @@ inline std::uint32_t channelByte(float channel) {
 
 inline float shifted(double position) { return static_cast<float>(position - 0.5); }
 
-inline QuadVertex vertex(float x, float y, std::uint32_t colour, float u, float v) {
-  return QuadVertex{x, y, 0.5f, 1.0f, colour, u, v};
+// Field by field, so that the compiler stores straight from registers instead of
+// building the vertex on the stack and reading it back.
+inline void putVertex(QuadVertex& out, float x, float y, std::uint32_t colour, float u, float v) {
+  out.x = x;
+  out.y = y;
+  out.z = 0.5f;
+  out.rhw = 1.0f;
+  out.colour = colour;
+  out.u = u;
+  out.v = v;
 }
 
 }  // namespace detail
@@ -49,32 +57,34 @@ inline std::uint32_t packColor(const ColorF& colour) {
 // The two triangles p0-p1-p2 and p2-p3-p0; uv0 belongs to p0 and uv1 to p2.
 inline void writeQuadVertices(QuadVertex* out, PointF p0, PointF p1, PointF p2, PointF p3,
                               PointF uv0, PointF uv1, std::uint32_t colour) {
+  using detail::putVertex;
   using detail::shifted;
-  using detail::vertex;
-  out[0] = vertex(shifted(p0.x), shifted(p0.y), colour, uv0.x, uv0.y);
-  out[1] = vertex(shifted(p1.x), shifted(p1.y), colour, uv1.x, uv0.y);
-  out[2] = vertex(shifted(p2.x), shifted(p2.y), colour, uv1.x, uv1.y);
-  out[3] = out[2];
-  out[4] = vertex(shifted(p3.x), shifted(p3.y), colour, uv0.x, uv1.y);
-  out[5] = out[0];
+  const float x0 = shifted(p0.x), y0 = shifted(p0.y);
+  const float x2 = shifted(p2.x), y2 = shifted(p2.y);
+  putVertex(out[0], x0, y0, colour, uv0.x, uv0.y);
+  putVertex(out[1], shifted(p1.x), shifted(p1.y), colour, uv1.x, uv0.y);
+  putVertex(out[2], x2, y2, colour, uv1.x, uv1.y);
+  putVertex(out[3], x2, y2, colour, uv1.x, uv1.y);
+  putVertex(out[4], shifted(p3.x), shifted(p3.y), colour, uv0.x, uv1.y);
+  putVertex(out[5], x0, y0, colour, uv0.x, uv0.y);
 }
 
 // The rectangle top-left, top-right, bottom-right, bottom-left; each edge is formed in
 // double precision before the half-pixel shift, and rounded once.
 inline void writeRectVertices(QuadVertex* out, PointF centre, float halfWidth, float halfHeight,
                               PointF uv0, PointF uv1, std::uint32_t colour) {
+  using detail::putVertex;
   using detail::shifted;
-  using detail::vertex;
   const float left = shifted(static_cast<double>(centre.x) - halfWidth);
   const float right = shifted(static_cast<double>(centre.x) + halfWidth);
   const float top = shifted(static_cast<double>(centre.y) - halfHeight);
   const float bottom = shifted(static_cast<double>(centre.y) + halfHeight);
-  out[0] = vertex(left, top, colour, uv0.x, uv0.y);
-  out[1] = vertex(right, top, colour, uv1.x, uv0.y);
-  out[2] = vertex(right, bottom, colour, uv1.x, uv1.y);
-  out[3] = out[2];
-  out[4] = vertex(left, bottom, colour, uv0.x, uv1.y);
-  out[5] = out[0];
+  putVertex(out[0], left, top, colour, uv0.x, uv0.y);
+  putVertex(out[1], right, top, colour, uv1.x, uv0.y);
+  putVertex(out[2], right, bottom, colour, uv1.x, uv1.y);
+  putVertex(out[3], right, bottom, colour, uv1.x, uv1.y);
+  putVertex(out[4], left, bottom, colour, uv0.x, uv1.y);
+  putVertex(out[5], left, top, colour, uv0.x, uv0.y);
 }
 
 // Makes room for one quad: flushes when the batch is full or a texture is pending, and

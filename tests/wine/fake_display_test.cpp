@@ -1,0 +1,674 @@
+// The Direct3D device, the quad batch and the frame drawing, called directly on the test's
+// thread against the recording Direct3D 9 stand-in: the exact calls, what reaches the
+// device, and every way a call can fail.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/direct3d_device.h"
+#include "display/frame_drawing.h"
+#include "display/quad_batch.h"
+#include "engine/renderer.h"
+#include "tests/wine/fake_d3d9.h"
+
+using namespace tarnevox;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const Direct3DLoader kFakeLoader = {fake_d3d9_load_library, fake_d3d9_get_proc_address,
+                                    fake_d3d9_free_library};
+
+const ColorF kBackground{1.0f, 0.2f, 0.4f, 0.6f};  // packs to 0xFF336699
+const ColorF kForeground{1.0f, 1.0f, 0.8f, 0.0f};  // packs to 0xFFFFCC00
+
+const Calls kStateTable = {
+    "device1.SetRenderState(27, 1)",          "device1.SetRenderState(19, 5)",
+    "device1.SetRenderState(20, 6)",          "device1.SetRenderState(15, 0)",
+    "device1.SetTextureStageState(0, 1, 4)",  "device1.SetTextureStageState(0, 2, 2)",
+    "device1.SetTextureStageState(0, 3, 0)",  "device1.SetTextureStageState(0, 4, 4)",
+    "device1.SetTextureStageState(0, 5, 2)",  "device1.SetTextureStageState(0, 6, 0)",
+    "device1.SetSamplerState(0, 6, 2)",       "device1.SetSamplerState(0, 5, 2)",
+    "device1.SetRenderState(7, 0)",
+};
+
+// What a frame that draws `triangles` from buffer `vb` logs after TestCooperativeLevel.
+Calls frameCalls(const std::string& vb, unsigned triangles) {
+  return {"device1.BeginScene()",
+          vb + ".Lock(0, 0xe0000, 0x2000)",
+          vb + ".Unlock()",
+          "device1.SetFVF(0x144)",
+          "device1.SetTexture(0, null)",
+          "device1.SetStreamSource(0, " + vb + ", 0, 28)",
+          "device1.DrawPrimitive(4, 0, " + std::to_string(triangles) + ")",
+          vb + ".Lock(0, 0xe0000, 0x2000)",
+          vb + ".Unlock()",
+          "device1.EndScene()",
+          "device1.Present(null, null, null, null)"};
+}
+
+Calls resourceCalls(const std::string& clearColour) {
+  Calls calls = {"device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)",
+                 "device1.Clear(0, null, 0x3, " + clearColour + ", 1, 0)"};
+  calls.insert(calls.end(), kStateTable.begin(), kStateTable.end());
+  return calls;
+}
+
+Calls concat(Calls a, const Calls& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+double millisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+         static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER now() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return counter;
+}
+
+// The vertices that draw `index` read from the device.
+std::vector<QuadVertex> drawn(unsigned index) {
+  std::vector<QuadVertex> vertices(kVertexBufferVertices);
+  UINT stride = 0;
+  const int count = fake_d3d9_drawn(index, vertices.data(),
+                                    static_cast<unsigned>(vertices.size() * sizeof(QuadVertex)),
+                                    &stride);
+  EXPECT_EQ(stride, sizeof(QuadVertex));
+  vertices.resize(count < 0 ? 0 : static_cast<size_t>(count));
+  return vertices;
+}
+
+class FakeDisplayTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.lpszClassName = L"TarnevoxFakeDisplayTest";
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"fake display", WS_POPUP, 0, 0,
+                              1024, 1024, nullptr, nullptr, nullptr, nullptr);
+    fake_debug_capture(TRUE);
+    setDirect3DLoader(&kFakeLoader);
+  }
+  static void TearDownTestSuite() {
+    setDirect3DLoader(nullptr);
+    fake_debug_capture(FALSE);
+    DestroyWindow(window_);
+  }
+
+  void SetUp() override {
+    ASSERT_NE(window_, nullptr);
+    fake_d3d9_reset();
+    fake_d3d9_set_dev_caps(0x00110000);  // pure device and hardware transform
+    renderer_ = createRenderer();
+    ASSERT_NE(renderer_, nullptr);
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    renderer_->window = window_;
+    renderer_->readyEvent = ready_;
+    setBackground(renderer_, kBackground);
+    setForeground(renderer_, kForeground);
+    fillArrays(9.0f);
+  }
+
+  void TearDown() override {
+    releaseDisplay(renderer_);
+    EXPECT_EQ(fake::liveObjects(), 0u);
+    EXPECT_EQ(fake_d3d9_module_references(), 0);
+    EXPECT_EQ(fake::errors(), "");
+    delete renderer_;
+    CloseHandle(ready_);
+  }
+
+  void fillArrays(float value) {
+    for (int i = 0; i < kBandCount; ++i) {
+      renderer_->shownSpectrum[i] = renderer_->targetSpectrum[i] = value;
+      renderer_->peaks[i] = PeakState{value, value, value};
+    }
+    for (int i = 0; i < kWaveColumnCount; ++i) {
+      renderer_->shownWave[i] = renderer_->targetWave[i] = value;
+    }
+  }
+  bool arraysAre(float value) const {
+    for (int i = 0; i < kBandCount; ++i) {
+      const PeakState& p = renderer_->peaks[i];
+      if (renderer_->shownSpectrum[i] != value || renderer_->targetSpectrum[i] != value ||
+          p.value != value || p.velocity != value || p.hold != value) {
+        return false;
+      }
+    }
+    for (int i = 0; i < kWaveColumnCount; ++i) {
+      if (renderer_->shownWave[i] != value || renderer_->targetWave[i] != value) return false;
+    }
+    return true;
+  }
+
+  // Starts the display and forgets the start's calls and output.
+  void startDisplay() {
+    ASSERT_EQ(initDisplay(renderer_), 0);
+    mark();
+  }
+  void mark() {
+    mark_ = fake_d3d9_log_size();
+    debugMark_ = fake_debug_count();
+  }
+  Calls callsSinceMark() const { return fake::calls(mark_); }
+  std::vector<std::wstring> debugSinceMark() const {
+    const std::vector<std::wstring> all = fake::debugLines();
+    return std::vector<std::wstring>(all.begin() + debugMark_, all.end());
+  }
+
+  void expectAllReleased() {
+    EXPECT_EQ(renderer_->vertexBuffer, nullptr);
+    EXPECT_EQ(renderer_->device, nullptr);
+    EXPECT_EQ(renderer_->d3d, nullptr);
+    EXPECT_EQ(renderer_->d3dModule, nullptr);
+    EXPECT_EQ(renderer_->window, nullptr);
+    EXPECT_EQ(renderer_->readyEvent, nullptr);
+    EXPECT_EQ(fake::liveObjects(), 0u);
+    EXPECT_EQ(fake_d3d9_module_references(), 0);
+  }
+
+  static HWND window_;
+  Renderer* renderer_ = nullptr;
+  HANDLE ready_ = nullptr;
+  unsigned mark_ = 0;
+  unsigned debugMark_ = 0;
+};
+
+HWND FakeDisplayTest::window_ = nullptr;
+
+// ---- start ----
+
+TEST_F(FakeDisplayTest, StartLoadsCreatesAndSetsTheFixedStateInOrder) {
+  ASSERT_EQ(initDisplay(renderer_), 0);
+  char createDevice[96];
+  std::snprintf(createDevice, sizeof createDevice, "d3d1.CreateDevice(0, 1, 0x%llx, 0x50)",
+                static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window_)));
+  EXPECT_EQ(fake::calls(), concat({"LoadLibrary(d3d9.dll)",
+                                   "GetProcAddress(d3d9, Direct3DCreate9)",
+                                   "Direct3DCreate9(32)", "d3d1.GetDeviceCaps(0, 1)", createDevice},
+                                  resourceCalls("0xff336699")));
+  EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
+  EXPECT_NE(renderer_->d3d, nullptr);
+  EXPECT_NE(renderer_->device, nullptr);
+  EXPECT_NE(renderer_->vertexBuffer, nullptr);
+  EXPECT_EQ(renderer_->window, window_);
+  EXPECT_TRUE(arraysAre(0.0f));
+  EXPECT_TRUE(fake::debugLines().empty());
+
+  // The presentation parameters reach the device as stored, and are the fixed ones.
+  D3DPRESENT_PARAMETERS given;
+  ASSERT_TRUE(fake_d3d9_create_params(&given));
+  EXPECT_EQ(std::memcmp(&given, &renderer_->presentParams, sizeof given), 0);
+  D3DPRESENT_PARAMETERS expected;
+  std::memset(&expected, 0, sizeof expected);
+  expected.BackBufferWidth = 1024;
+  expected.BackBufferHeight = 1024;
+  expected.BackBufferFormat = D3DFMT_X8R8G8B8;
+  expected.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  expected.Windowed = TRUE;
+  expected.EnableAutoDepthStencil = TRUE;
+  expected.AutoDepthStencilFormat = D3DFMT_D16;
+  EXPECT_EQ(std::memcmp(&given, &expected, sizeof given), 0);
+}
+
+TEST_F(FakeDisplayTest, BehaviourFlagsFollowTheDeviceCapabilities) {
+  struct Case {
+    DWORD devCaps;
+    const char* flags;
+  };
+  for (const Case& c : {Case{0x00110000, "0x50"}, Case{0x00010000, "0x40"}, Case{0, "0x20"},
+                        Case{0x00100000, "0x30"}, Case{0xFFFFFFFF, "0x50"}}) {
+    SCOPED_TRACE(c.devCaps);
+    releaseDisplay(renderer_);
+    fake_d3d9_reset();
+    fake_d3d9_set_dev_caps(c.devCaps);
+    renderer_->window = window_;
+    ASSERT_EQ(initDisplay(renderer_), 0);
+    const Calls created = fake::calls(0, FAKE_D3D_CREATE_DEVICE);
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_NE(created[0].find(std::string(", ") + c.flags + ")"), std::string::npos)
+        << created[0];
+  }
+}
+
+TEST_F(FakeDisplayTest, StartFailuresReturnFailAndLeaveWhatWasMadeForTheRelease) {
+  // No window: nothing is loaded.
+  renderer_->window = nullptr;
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(fake_d3d9_log_size(), 0u);
+  EXPECT_TRUE(arraysAre(9.0f));
+
+  // The library cannot be loaded: one debugger line, the arrays untouched.
+  renderer_->window = window_;
+  fake_d3d9_script(FAKE_LOAD_LIBRARY, 1, 1, E_FAIL);
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(renderer_->d3dModule, nullptr);
+  EXPECT_EQ(fake::debugLines(), std::vector<std::wstring>{L"Error: Failed to load d3d9.dll.\n"});
+  EXPECT_TRUE(arraysAre(9.0f));
+
+  // The factory is missing: the library stays loaded until the release, quietly.
+  fake_d3d9_reset();
+  fake_d3d9_script(FAKE_GET_PROC_ADDRESS, 1, 1, E_FAIL);
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
+  EXPECT_EQ(fake_d3d9_module_references(), 1);
+  EXPECT_TRUE(arraysAre(9.0f));
+  EXPECT_TRUE(fake::debugLines().empty());
+  releaseDisplay(renderer_);
+  EXPECT_EQ(fake_d3d9_module_references(), 0);
+
+  // The factory returns nothing: the arrays have been zeroed by then.
+  fake_d3d9_reset();
+  renderer_->window = window_;
+  fake_d3d9_script(FAKE_DIRECT3D_CREATE9, 1, 1, E_FAIL);
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(renderer_->d3d, nullptr);
+  EXPECT_TRUE(arraysAre(0.0f));
+  releaseDisplay(renderer_);
+  EXPECT_EQ(fake_d3d9_module_references(), 0);
+}
+
+TEST_F(FakeDisplayTest, FailedDeviceOrBufferCreationStopsTheStartThere) {
+  fake_d3d9_script(FAKE_D3D_CREATE_DEVICE, 1, 1, fake::kOutOfVideoMemory);
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(renderer_->device, nullptr);  // the failed call's out-parameter is not kept
+  EXPECT_NE(renderer_->d3d, nullptr);
+  EXPECT_EQ(fake_d3d9_count(FAKE_CREATE_VERTEX_BUFFER), 0u);
+  releaseDisplay(renderer_);  // frees the Direct3D object and the library
+  EXPECT_EQ(fake::liveObjects(), 0u);
+  EXPECT_EQ(fake_d3d9_module_references(), 0);
+
+  fake_d3d9_reset();
+  renderer_->window = window_;
+  fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 1, 1, fake::kOutOfVideoMemory);
+  EXPECT_EQ(initDisplay(renderer_), E_FAIL);
+  EXPECT_EQ(renderer_->vertexBuffer, nullptr);
+  EXPECT_NE(renderer_->device, nullptr);
+  EXPECT_EQ(fake_d3d9_count(FAKE_CLEAR), 0u);
+  EXPECT_EQ(fake_d3d9_count(FAKE_SET_RENDER_STATE), 0u);
+}
+
+TEST_F(FakeDisplayTest, ReleaseFreesInOrderAndIsHarmlessTwice) {
+  startDisplay();
+  EXPECT_EQ(releaseDisplay(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(), (Calls{"vb1.Release()", "device1.Release()", "d3d1.Release()",
+                                     "FreeLibrary(d3d9)"}));
+  expectAllReleased();
+  mark();
+  EXPECT_EQ(releaseDisplay(renderer_), 0);
+  EXPECT_TRUE(callsSinceMark().empty());
+}
+
+// ---- frames ----
+
+TEST_F(FakeDisplayTest, WaveformFrameIsOneDrawOfTheBackgroundAndTheColumns) {
+  startDisplay();
+  for (int i = 0; i < kWaveColumnCount; ++i) renderer_->shownWave[i] = static_cast<float>(i % 64);
+  renderer_->frameDelta = 2.0;
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
+  EXPECT_EQ(renderer_->vertexCount, 0u);
+
+  const std::vector<QuadVertex> v = drawn(0);
+  ASSERT_EQ(v.size(), 3462u);
+  // The background: the whole canvas in the background colour at alpha 0.5.
+  EXPECT_EQ(v[0].x, -0.5f);
+  EXPECT_EQ(v[0].y, -0.5f);
+  EXPECT_EQ(v[2].x, 1023.5f);
+  EXPECT_EQ(v[2].y, 1023.5f);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(v[k].colour, 0x7F336699u);
+  // Then the columns, left to right, in the foreground colour, each about the centre line.
+  for (int i = 0; i < kWaveColumnCount; ++i) {
+    const QuadVertex* q = &v[6 * (i + 1)];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(q[0].colour, 0xFFFFCC00u);
+    EXPECT_NEAR((q[0].x + q[1].x) / 2 + 0.5, i * 1024.0 / 576.0 - 1024.0 / 576.0 / 4, 1e-3);
+    EXPECT_NEAR(q[2].y - q[0].y, (i % 64) * 8.0, 1e-3);
+    EXPECT_EQ((q[0].y + q[2].y) / 2, 511.5f);
+  }
+}
+
+TEST_F(FakeDisplayTest, SpectrumFrameIsOneDrawOfTheBackgroundBarsAndMarkers) {
+  for (std::int32_t mode : {kModeSpectrum, 7}) {  // any non-zero mode draws the spectrum
+    SCOPED_TRACE(mode);
+    releaseDisplay(renderer_);
+    fake_d3d9_reset();
+    renderer_->window = window_;
+    startDisplay();
+    renderer_->mode = mode;
+    for (int i = 0; i < kBandCount; ++i) {
+      renderer_->shownSpectrum[i] = static_cast<float>(2 * i);
+      renderer_->peaks[i].value = static_cast<float>(2 * i + 20);
+    }
+    renderer_->frameDelta = 1.0;
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    EXPECT_EQ(callsSinceMark(),
+              concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 774 / 3)));
+
+    const std::vector<QuadVertex> v = drawn(0);
+    ASSERT_EQ(v.size(), 774u);
+    EXPECT_EQ(v[0].colour, 0x3F336699u);  // alpha 0.25 at one sixtieth of a second
+    for (int i = 0; i < kBandCount; ++i) {
+      SCOPED_TRACE(i);
+      const QuadVertex* bar = &v[6 * (1 + i)];
+      const QuadVertex* marker = &v[6 * (1 + kBandCount + i)];
+      EXPECT_EQ(bar[2].y, 1023.5f);  // standing on the bottom edge
+      EXPECT_NEAR(bar[2].y - bar[0].y, 8.0 * i, 1e-3);
+      EXPECT_NEAR((bar[0].x + bar[1].x) / 2 + 0.5, 16.0 * i, 1e-3);
+      EXPECT_NEAR((marker[0].y + marker[2].y) / 2 + 0.5, 1024.0 - 4.0 * (2 * i + 20), 1e-3);
+      EXPECT_EQ(marker[0].colour, 0xFFFFCC00u);
+    }
+  }
+}
+
+TEST_F(FakeDisplayTest, BackgroundAlphaGrowsWithTheFrameTime) {
+  startDisplay();
+  struct Case {
+    double frameDelta;
+    std::uint32_t alpha;
+  };
+  const Case cases[] = {{0.0, 0x00}, {-2.0, 0x00}, {1.0, 0x3F}, {2.0, 0x7F}, {4.0, 0xFF},
+                        {30.0, 0xFF}};
+  unsigned index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frameDelta);
+    renderer_->frameDelta = c.frameDelta;
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    const std::vector<QuadVertex> v = drawn(index++);
+    ASSERT_EQ(v.size(), 3462u);
+    EXPECT_EQ(v[0].colour, (c.alpha << 24) | 0x336699u);
+  }
+  EXPECT_EQ(fake_d3d9_count(FAKE_CLEAR), 1u);  // frames never clear
+}
+
+TEST_F(FakeDisplayTest, NoDeviceMeansNoFrame) {
+  EXPECT_EQ(drawFrame(renderer_), E_FAIL);
+  EXPECT_EQ(fake_d3d9_log_size(), 0u);
+}
+
+TEST_F(FakeDisplayTest, LostDeviceWaitsAndSkipsTheFrame) {
+  startDisplay();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceLost);
+  const LARGE_INTEGER start = now();
+  EXPECT_EQ(drawFrame(renderer_), 1);
+  EXPECT_GE(millisecondsSince(start), 90.0);  // two sleeps of 50 ms
+  EXPECT_EQ(callsSinceMark(), Calls{"device1.TestCooperativeLevel()"});
+  EXPECT_NE(renderer_->vertexBuffer, nullptr);
+
+  // Any other negative answer is no reason to skip the frame.
+  mark();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, fake::kDriverInternalError);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
+}
+
+TEST_F(FakeDisplayTest, DeviceReadyForResetIsResetAndDrawnInTheSameFrame) {
+  startDisplay();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
+  setBackground(renderer_, ColorF{1.0f, 0.0f, 0.0f, 1.0f});  // the clear takes the current one
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat(concat({"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()"},
+                          resourceCalls("0xff0000ff")),
+                   frameCalls("vb2", 3462 / 3)));
+  D3DPRESENT_PARAMETERS reset;
+  ASSERT_TRUE(fake_d3d9_reset_params(1, &reset));
+  EXPECT_EQ(std::memcmp(&reset, &renderer_->presentParams, sizeof reset), 0);
+  EXPECT_TRUE(debugSinceMark().empty());
+}
+
+TEST_F(FakeDisplayTest, ResetThatFindsTheDeviceLostKeepsItForALaterAttempt) {
+  startDisplay();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
+  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDeviceLost);
+  const LARGE_INTEGER start = now();
+  EXPECT_EQ(drawFrame(renderer_), 1);
+  EXPECT_GE(millisecondsSince(start), 90.0);
+  EXPECT_EQ(callsSinceMark(),
+            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()"}));
+  EXPECT_EQ(renderer_->vertexBuffer, nullptr);
+  EXPECT_NE(renderer_->device, nullptr);
+  EXPECT_NE(renderer_->d3d, nullptr);
+  EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
+  EXPECT_TRUE(debugSinceMark().empty());
+
+  // Another kind of failure now lets the frame go on, but there is no buffer to lock.
+  mark();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, fake::kDriverInternalError);
+  EXPECT_GE(drawFrame(renderer_), 0);
+  EXPECT_EQ(fake::calls(mark_, FAKE_LOCK), Calls{});
+  EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{});
+  EXPECT_EQ(fake_d3d9_draw_count(), 0u);
+
+  // The next reset succeeds: a new buffer, the clear and the state, and a normal frame.
+  mark();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 3, 3, fake::kDeviceNotReset);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat(concat({"device1.TestCooperativeLevel()", "device1.Reset()"},
+                          resourceCalls("0xff336699")),
+                   frameCalls("vb2", 3462 / 3)));
+}
+
+TEST_F(FakeDisplayTest, ResetThatFailsOtherwiseGivesTheDisplayUpQuietly) {
+  startDisplay();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
+  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
+  EXPECT_EQ(drawFrame(renderer_), 1);
+  EXPECT_EQ(callsSinceMark(),
+            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()",
+                   "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
+  expectAllReleased();
+  EXPECT_TRUE(debugSinceMark().empty());
+
+  mark();
+  EXPECT_EQ(drawFrame(renderer_), E_FAIL);
+  EXPECT_TRUE(callsSinceMark().empty());
+}
+
+TEST_F(FakeDisplayTest, ResourcesThatFailAfterAGoodResetAreReportedAndReleased) {
+  startDisplay();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
+  fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 2, 2, fake::kOutOfVideoMemory);
+  EXPECT_EQ(drawFrame(renderer_), 1);
+  EXPECT_EQ(callsSinceMark(),
+            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()",
+                   "device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)",
+                   "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
+  expectAllReleased();
+  EXPECT_EQ(debugSinceMark(), std::vector<std::wstring>{L"Error: Failed to reset device.\n"});
+}
+
+TEST_F(FakeDisplayTest, FailedBeginSceneSkipsTheSceneButStillPresents) {
+  startDisplay();
+  fake_d3d9_script(FAKE_BEGIN_SCENE, 1, 1, E_FAIL);
+  const LARGE_INTEGER start = now();
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_GE(millisecondsSince(start), 45.0);
+  EXPECT_EQ(callsSinceMark(), (Calls{"device1.TestCooperativeLevel()", "device1.BeginScene()",
+                                     "device1.Present(null, null, null, null)"}));
+}
+
+TEST_F(FakeDisplayTest, FailedLockEndsTheSceneWithNothingDrawn) {
+  startDisplay();
+  fake_d3d9_script(FAKE_LOCK, 1, 1, E_FAIL);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            (Calls{"device1.TestCooperativeLevel()", "device1.BeginScene()",
+                   "vb1.Lock(0, 0xe0000, 0x2000)", "device1.EndScene()",
+                   "device1.Present(null, null, null, null)"}));
+  EXPECT_EQ(renderer_->lockedVertices, nullptr);
+
+  // The next frame locks afresh and draws as usual.
+  mark();
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
+}
+
+TEST_F(FakeDisplayTest, FailedRelockAfterTheFinalDrawStillEndsAndPresentsTheFrame) {
+  startDisplay();
+  fake_d3d9_script(FAKE_LOCK, 2, 2, E_FAIL);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
+  EXPECT_EQ(renderer_->lockedVertices, nullptr);
+  EXPECT_EQ(renderer_->vertexCount, 0u);
+  mark();
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{"device1.DrawPrimitive(4, 0, 1154)"});
+}
+
+TEST_F(FakeDisplayTest, FailedPresentStillCountsAsAFrame) {
+  startDisplay();
+  fake_d3d9_script(FAKE_PRESENT, 1, 1, fake::kDeviceLost);
+  const LARGE_INTEGER start = now();
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_GE(millisecondsSince(start), 45.0);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
+}
+
+// ---- the batch on the device ----
+
+class FakeBatchTest : public FakeDisplayTest {
+ protected:
+  // Opens a scene and the batch as a frame does.
+  void openBatch() {
+    startDisplay();
+    ASSERT_EQ(renderer_->device->BeginScene(), D3D_OK);
+    ASSERT_EQ(lockBatch(renderer_), 0);
+    mark();
+  }
+  void closeBatch() {
+    flushBatch(renderer_);
+    renderer_->vertexBuffer->Unlock();
+    renderer_->device->EndScene();
+  }
+  Status emitOne(float x) {
+    return emitRect(renderer_, PointF{x, 100.0f}, 2.0f, 3.0f, PointF{0, 0}, PointF{1, 1},
+                    kForeground);
+  }
+};
+
+TEST_F(FakeBatchTest, FlushesBeforeTheEmitThatWouldPassTheLimit) {
+  openBatch();
+  for (int i = 0; i < 5461; ++i) ASSERT_EQ(emitOne(static_cast<float>(i % 1000)), 0);
+  EXPECT_EQ(renderer_->vertexCount, 32766u);
+  EXPECT_TRUE(callsSinceMark().empty());  // still one open batch
+
+  EXPECT_EQ(emitOne(77.0f), 0);
+  EXPECT_EQ(callsSinceMark(),
+            (Calls{"vb1.Unlock()", "device1.SetFVF(0x144)", "device1.SetTexture(0, null)",
+                   "device1.SetStreamSource(0, vb1, 0, 28)", "device1.DrawPrimitive(4, 0, 10922)",
+                   "vb1.Lock(0, 0xe0000, 0x2000)"}));
+  EXPECT_EQ(renderer_->vertexCount, 6u);
+  closeBatch();
+  ASSERT_EQ(fake_d3d9_draw_count(), 2u);
+  const std::vector<QuadVertex> first = drawn(0);
+  ASSERT_EQ(first.size(), 32766u);
+  EXPECT_EQ(first[32765].x, static_cast<float>(5460 % 1000) - 2.0f - 0.5f);
+  const std::vector<QuadVertex> second = drawn(1);
+  ASSERT_EQ(second.size(), 6u);
+  EXPECT_EQ(second[0].x, 77.0f - 2.0f - 0.5f);  // the fresh lock's first vertex
+}
+
+TEST_F(FakeBatchTest, FailedRelockStopsEveryEmitUntilTheNextFrame) {
+  openBatch();
+  for (int i = 0; i < 5461; ++i) ASSERT_EQ(emitOne(1.0f), 0);
+  fake_d3d9_script(FAKE_LOCK, 2, 0, E_FAIL);
+  EXPECT_EQ(emitOne(2.0f), E_FAIL);
+  EXPECT_EQ(renderer_->lockedVertices, nullptr);
+  EXPECT_EQ(renderer_->vertexCount, 0u);
+  const unsigned afterFlush = fake_d3d9_log_size();
+  EXPECT_EQ(emitOne(3.0f), E_FAIL);
+  EXPECT_EQ(emitQuad(renderer_, PointF{0, 0}, PointF{1, 0}, PointF{1, 1}, PointF{0, 1},
+                     PointF{0, 0}, PointF{1, 1}, kForeground),
+            E_FAIL);
+  EXPECT_EQ(flushBatch(renderer_), 1);  // nothing pending: no device call at all
+  EXPECT_EQ(fake_d3d9_log_size(), afterFlush);
+  EXPECT_EQ(fake_d3d9_draw_count(), 1u);
+  closeBatch();
+}
+
+TEST_F(FakeBatchTest, FlushWithNothingPendingKeepsTheBufferLocked) {
+  openBatch();
+  QuadVertex* locked = renderer_->lockedVertices;
+  ASSERT_NE(locked, nullptr);
+  EXPECT_EQ(flushBatch(renderer_), 1);
+  EXPECT_TRUE(callsSinceMark().empty());
+  EXPECT_EQ(renderer_->lockedVertices, locked);
+  EXPECT_EQ(emitOne(5.0f), 0);
+  EXPECT_EQ(flushBatch(renderer_), 0);
+  EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{"device1.DrawPrimitive(4, 0, 2)"});
+  closeBatch();
+}
+
+// ---- the stand-in itself ----
+
+// The checks in every TearDown above mean something only if the fake notices misuse.
+TEST(FakeSelfCheck, NoticesMisuseOfItsObjects) {
+  fake_d3d9_reset();
+  HMODULE module = fake_d3d9_load_library(L"d3d9.dll");
+  using Create = IDirect3D9*(WINAPI*)(UINT);
+  auto create = reinterpret_cast<Create>(
+      reinterpret_cast<void*>(fake_d3d9_get_proc_address(module, "Direct3DCreate9")));
+  ASSERT_NE(create, nullptr);
+  IDirect3D9* d3d = create(D3D_SDK_VERSION);
+  D3DPRESENT_PARAMETERS params = {};
+  IDirect3DDevice9* device = nullptr;
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &params, &device), D3D_OK);
+  IDirect3DVertexBuffer9* buffer = nullptr;
+  ASSERT_EQ(device->CreateVertexBuffer(28 * 6, 0, 0x144, D3DPOOL_DEFAULT, &buffer, nullptr),
+            D3D_OK);
+  ASSERT_EQ(fake_d3d9_error_count(), 0u);
+
+  unsigned errors = 0;
+  auto noticed = [&errors] {
+    const unsigned now = fake_d3d9_error_count();
+    const bool more = now > errors;
+    errors = now;
+    return more;
+  };
+  device->Reset(&params);  // with a default-pool buffer alive
+  EXPECT_TRUE(noticed());
+  device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);  // outside a scene, without a stream
+  EXPECT_TRUE(noticed());
+  IDirect3DSurface9* surface = nullptr;
+  device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface);  // not a method we use
+  EXPECT_TRUE(noticed());
+  device->BeginScene();
+  device->Present(nullptr, nullptr, nullptr, nullptr);  // inside the scene
+  EXPECT_TRUE(noticed());
+  device->EndScene();
+  buffer->Release();
+  void* data = nullptr;
+  buffer->Lock(0, 0, &data, 0);  // after its release
+  EXPECT_TRUE(noticed());
+  buffer->Release();
+  EXPECT_TRUE(noticed());
+  fake_d3d9_free_library(module);
+  fake_d3d9_free_library(module);  // one more free than loads
+  EXPECT_TRUE(noticed());
+  device->Release();
+  d3d->Release();
+  fake_d3d9_reset();
+}
+
+}  // namespace

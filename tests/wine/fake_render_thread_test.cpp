@@ -1,0 +1,461 @@
+// The render thread against the recording Direct3D 9 stand-in: the start hand-over, the
+// loop and its visibility test, the frame clock, the failed start and the stop, including
+// a thread that hangs inside Present.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "display/direct3d_device.h"
+#include "engine/render_thread.h"
+#include "engine/renderer.h"
+#include "tests/wine/fake_d3d9.h"
+
+using namespace tarnevox;
+
+namespace {
+
+const Direct3DLoader kFakeLoader = {fake_d3d9_load_library, fake_d3d9_get_proc_address,
+                                    fake_d3d9_free_library};
+
+constexpr DWORD kPatienceMs = 10000;  // far beyond any wait that should succeed
+
+double millisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+         static_cast<double>(frequency.QuadPart);
+}
+
+// Kernel32 calls whose failures or timing the system never produces on demand. This
+// program defines its own import slots for them (see the end of the file), so every call
+// in the program, the render thread's included, comes here first.
+template <class Function>
+Function systemFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// When the render thread signals this event, it pauses for a moment afterwards, so that a
+// stop issued as soon as the starter wakes is sure to come before anything else it does.
+HANDLE gPausingEvent = nullptr;
+// Counter reads on this thread fail.
+std::atomic<DWORD> gCounterFailsOnThread{0};
+std::atomic<bool> gThreadCreationFails{false};
+
+BOOL WINAPI setEventThenPause(HANDLE event) {
+  static const auto system = systemFunction<BOOL(WINAPI*)(HANDLE)>("SetEvent");
+  const BOOL result = system(event);
+  if (event != nullptr && event == gPausingEvent) Sleep(300);
+  return result;
+}
+
+BOOL WINAPI readCounterUnlessFailing(LARGE_INTEGER* counter) {
+  static const auto system =
+      systemFunction<BOOL(WINAPI*)(LARGE_INTEGER*)>("QueryPerformanceCounter");
+  if (GetCurrentThreadId() == gCounterFailsOnThread.load()) return FALSE;
+  return system(counter);
+}
+
+HANDLE WINAPI createThreadUnlessFailing(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                                        LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                                        DWORD flags, LPDWORD id) {
+  static const auto system =
+      systemFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE,
+                                     LPVOID, DWORD, LPDWORD)>("CreateThread");
+  if (gThreadCreationFails.load()) return nullptr;
+  return system(security, stack, start, parameter, flags, id);
+}
+
+LONG readRunning(Renderer* renderer) {
+  return InterlockedCompareExchange(&renderer->running, 0x7FFFFFFF, 0x7FFFFFFF);
+}
+
+class FakeRenderThreadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.lpszClassName = L"TarnevoxFakeRenderThreadTest";
+    RegisterClassW(&windowClass);
+    // Visible, enabled and not empty, so that every pass draws.
+    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"fake render thread",
+                              WS_POPUP | WS_VISIBLE, 0, 0, 1024, 1024, nullptr, nullptr,
+                              nullptr, nullptr);
+    fake_debug_capture(TRUE);
+    setDirect3DLoader(&kFakeLoader);
+  }
+  static void TearDownTestSuite() {
+    setDirect3DLoader(nullptr);
+    fake_debug_capture(FALSE);
+    DestroyWindow(window_);
+  }
+
+  void SetUp() override {
+    ASSERT_NE(window_, nullptr);
+    fake_d3d9_reset();
+    presented_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    fake_d3d9_notify(FAKE_PRESENT, presented_);
+    makeRenderer();
+  }
+
+  void TearDown() override {
+    if (renderer_ != nullptr) {
+      stopThread(renderer_);
+      delete renderer_;
+    }
+    EXPECT_EQ(fake::liveObjects(), 0u);
+    EXPECT_EQ(fake_d3d9_module_references(), 0);
+    EXPECT_EQ(fake::errors(), "");
+    fake_d3d9_reset();  // before the events that the fake may still refer to go
+    closeHandles();
+    CloseHandle(presented_);
+  }
+
+  void makeRenderer() {
+    renderer_ = createRenderer();
+    ASSERT_NE(renderer_, nullptr);
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    renderer_->window = window_;
+    renderer_->readyEvent = ready_;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    renderer_->counterFrequency = frequency.QuadPart;
+  }
+  void closeHandles() {
+    if (threadCopy_ != nullptr) CloseHandle(threadCopy_);
+    if (ready_ != nullptr) CloseHandle(ready_);
+    threadCopy_ = ready_ = nullptr;
+  }
+
+  // Starts the thread and waits for the hand-over; keeps a handle of the thread's own.
+  void start() {
+    ASSERT_EQ(startThread(renderer_), 0);
+    ASSERT_NE(renderer_->thread, nullptr);
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), renderer_->thread, GetCurrentProcess(),
+                                &threadCopy_, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_EQ(WaitForSingleObject(ready_, kPatienceMs), WAIT_OBJECT_0);
+  }
+
+  DWORD exitCode() {
+    EXPECT_EQ(WaitForSingleObject(threadCopy_, kPatienceMs), WAIT_OBJECT_0);
+    DWORD code = 0x12345678;
+    GetExitCodeThread(threadCopy_, &code);
+    return code;
+  }
+
+  void expectStoppedClean() {
+    EXPECT_EQ(renderer_->thread, nullptr);
+    EXPECT_EQ(readRunning(renderer_), 0);
+    EXPECT_EQ(renderer_->counterFrequency, 0);
+    EXPECT_EQ(renderer_->lastCounter, 0);
+    EXPECT_EQ(renderer_->frameDelta, 0.0);
+  }
+
+  // Sets a target and its shown value apart, under the lock as the analysis does.
+  void setTargets(float spectrum, float wave) {
+    EnterCriticalSection(&renderer_->lock);
+    renderer_->targetSpectrum[5] = spectrum;
+    renderer_->targetWave[100] = wave;
+    LeaveCriticalSection(&renderer_->lock);
+  }
+  bool shownReachedTargets(float spectrum, float wave) {
+    EnterCriticalSection(&renderer_->lock);
+    const bool reached =
+        renderer_->shownSpectrum[5] == spectrum && renderer_->shownWave[100] == wave;
+    LeaveCriticalSection(&renderer_->lock);
+    return reached;
+  }
+
+  // Waits until no further device call arrives for a while; returns the settled count.
+  unsigned settledLogSize() {
+    unsigned size = fake_d3d9_log_size();
+    for (int tries = 0; tries < 50; ++tries) {
+      Sleep(200);
+      const unsigned later = fake_d3d9_log_size();
+      if (later == size) return size;
+      size = later;
+    }
+    return size;
+  }
+
+  static HWND window_;
+  Renderer* renderer_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HANDLE threadCopy_ = nullptr;
+  HANDLE presented_ = nullptr;
+};
+
+HWND FakeRenderThreadTest::window_ = nullptr;
+
+TEST_F(FakeRenderThreadTest, DrawsOnItsOwnThreadAndStopsCleanly) {
+  start();
+  EXPECT_EQ(renderer_->initResult, 0);
+  EXPECT_EQ(readRunning(renderer_), 1);  // raised before the signal
+  EXPECT_EQ(WaitForSingleObject(ready_, 0), WAIT_TIMEOUT);  // signalled exactly once
+  for (int frame = 0; frame < 3; ++frame) {
+    ASSERT_EQ(WaitForSingleObject(presented_, kPatienceMs), WAIT_OBJECT_0) << frame;
+  }
+  EXPECT_EQ(renderer_->readyEvent, nullptr);
+  const HANDLE first = renderer_->thread;
+  EXPECT_EQ(startThread(renderer_), 1);  // no second thread
+  EXPECT_EQ(renderer_->thread, first);
+
+  const DWORD renderThreadId = GetThreadId(threadCopy_);
+  EXPECT_EQ(stopThread(renderer_), 0);
+  expectStoppedClean();
+  EXPECT_EQ(exitCode(), 0u);
+  EXPECT_EQ(fake::liveObjects(), 0u);
+  EXPECT_EQ(fake_d3d9_module_references(), 0);
+  EXPECT_EQ(fake_d3d9_count(FAKE_DRAW_PRIMITIVE), fake_d3d9_count(FAKE_PRESENT));
+
+  // Direct3D is created, used and released on the render thread alone.
+  for (DWORD caller : fake::callingThreads()) EXPECT_EQ(caller, renderThreadId);
+  const std::vector<std::string> calls = fake::calls();
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
+            (std::vector<std::string>{"vb1.Release()", "device1.Release()", "d3d1.Release()",
+                                      "FreeLibrary(d3d9)"}));
+  EXPECT_EQ(fake::debugLines(),
+            std::vector<std::wstring>{L"Info: Display initialized successfully.\n"});
+  EXPECT_TRUE(SetEvent(ready_));  // the event was never closed by the thread
+  EXPECT_EQ(stopThread(renderer_), 1);
+}
+
+TEST_F(FakeRenderThreadTest, StartFailsWithoutACounterOrAThread) {
+  renderer_->lastCounter = 1234;
+  renderer_->frameDelta = 5.0;
+  gCounterFailsOnThread = GetCurrentThreadId();
+  EXPECT_EQ(startThread(renderer_), E_FAIL);
+  gCounterFailsOnThread = 0;
+  EXPECT_EQ(renderer_->thread, nullptr);
+  EXPECT_EQ(renderer_->lastCounter, 1234);  // nothing else is changed
+  EXPECT_EQ(renderer_->frameDelta, 5.0);
+
+  gThreadCreationFails = true;
+  EXPECT_EQ(startThread(renderer_), E_FAIL);
+  gThreadCreationFails = false;
+  EXPECT_EQ(renderer_->thread, nullptr);
+  EXPECT_NE(renderer_->lastCounter, 1234);  // the counter was read first
+  EXPECT_EQ(renderer_->frameDelta, 0.0);
+  EXPECT_EQ(fake_d3d9_log_size(), 0u);
+
+  start();  // and the same renderer starts once the thread can be made
+  EXPECT_EQ(renderer_->initResult, 0);
+  EXPECT_EQ(stopThread(renderer_), 0);
+  EXPECT_EQ(exitCode(), 0u);
+}
+
+TEST_F(FakeRenderThreadTest, CounterFailureDuringPassesKeepsThePreviousDelta) {
+  start();
+  auto waitFrames = [this](int frames) {
+    for (int i = 0; i < frames; ++i) {
+      ASSERT_EQ(WaitForSingleObject(presented_, kPatienceMs), WAIT_OBJECT_0);
+    }
+  };
+  waitFrames(2);
+  gCounterFailsOnThread = GetThreadId(threadCopy_);
+  waitFrames(2);  // the pass under way may have read the counter already
+  const double delta = renderer_->frameDelta;
+  const std::int64_t counter = renderer_->lastCounter;
+  EXPECT_GT(delta, 0.0);
+  waitFrames(3);  // frames go on
+  EXPECT_EQ(renderer_->frameDelta, delta);
+  EXPECT_EQ(renderer_->lastCounter, counter);
+  gCounterFailsOnThread = 0;
+  waitFrames(2);
+  EXPECT_NE(renderer_->lastCounter, counter);
+  EXPECT_EQ(stopThread(renderer_), 0);
+}
+
+TEST_F(FakeRenderThreadTest, FirstPassIsMeasuredFromTheStartIncludingTheDisplayStart) {
+  // Hold the device creation for 300 ms, then catch the first pass at its device check.
+  HANDLE creating = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE creationGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE testing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE testGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  fake_d3d9_notify(FAKE_D3D_CREATE_DEVICE, creating);
+  fake_d3d9_block(FAKE_D3D_CREATE_DEVICE, creationGate);
+  fake_d3d9_notify(FAKE_TEST_COOPERATIVE_LEVEL, testing);
+  fake_d3d9_block(FAKE_TEST_COOPERATIVE_LEVEL, testGate);
+
+  ASSERT_EQ(startThread(renderer_), 0);
+  ASSERT_EQ(WaitForSingleObject(creating, kPatienceMs), WAIT_OBJECT_0);
+  Sleep(300);
+  SetEvent(creationGate);
+  ASSERT_EQ(WaitForSingleObject(ready_, kPatienceMs), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(testing, kPatienceMs), WAIT_OBJECT_0);
+  EXPECT_GE(renderer_->frameDelta, 0.29 * 60.0);  // sixtieths of a second
+
+  fake_d3d9_block(FAKE_TEST_COOPERATIVE_LEVEL, nullptr);
+  SetEvent(testGate);
+  for (int frame = 0; frame < 3; ++frame) {
+    ASSERT_EQ(WaitForSingleObject(presented_, kPatienceMs), WAIT_OBJECT_0);
+  }
+  EXPECT_LT(renderer_->frameDelta, 0.29 * 60.0);  // later passes measure one pass each
+  EXPECT_EQ(stopThread(renderer_), 0);
+  fake_d3d9_reset();
+  for (HANDLE h : {creating, creationGate, testing, testGate}) CloseHandle(h);
+}
+
+TEST_F(FakeRenderThreadTest, WindowThatCannotBeSeenIsAnimatedButNotDrawn) {
+  start();
+  ASSERT_EQ(WaitForSingleObject(presented_, kPatienceMs), WAIT_OBJECT_0);
+  struct Obstacle {
+    const char* name;
+    void (*apply)(HWND);
+    void (*undo)(HWND);
+  };
+  const Obstacle obstacles[] = {
+      {"hidden", [](HWND w) { ShowWindow(w, SW_HIDE); },
+       [](HWND w) { ShowWindow(w, SW_SHOWNA); }},
+      {"minimised", [](HWND w) { ShowWindow(w, SW_MINIMIZE); },
+       [](HWND w) { ShowWindow(w, SW_RESTORE); }},
+      {"disabled", [](HWND w) { EnableWindow(w, FALSE); },
+       [](HWND w) { EnableWindow(w, TRUE); }},
+      {"empty", [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE); },
+       [](HWND w) {
+         SetWindowPos(w, nullptr, 0, 0, 1024, 1024, SWP_NOZORDER | SWP_NOACTIVATE);
+       }},
+  };
+  float level = 40.0f;
+  for (const Obstacle& o : obstacles) {
+    SCOPED_TRACE(o.name);
+    o.apply(window_);
+    const unsigned settled = settledLogSize();
+    level += 1.0f;
+    setTargets(level, -level);
+    Sleep(400);
+    EXPECT_EQ(fake_d3d9_log_size(), settled);  // no device call at all
+    // Passes of about 60 ms close the whole gap in one step.
+    EXPECT_TRUE(shownReachedTargets(level, -level));
+    EXPECT_GE(renderer_->frameDelta, 3.5);
+    o.undo(window_);
+    ResetEvent(presented_);
+    EXPECT_EQ(WaitForSingleObject(presented_, kPatienceMs), WAIT_OBJECT_0);
+  }
+  EXPECT_EQ(stopThread(renderer_), 0);
+  EXPECT_EQ(exitCode(), 0u);
+}
+
+TEST_F(FakeRenderThreadTest, FailedStartSignalsReleasesWhatWasMadeAndEnds) {
+  struct Case {
+    FakeMethod method;
+    std::vector<std::wstring> lines;
+  };
+  const std::wstring failed = L"Error: Failed to initialize display.\n";
+  const Case cases[] = {
+      {FAKE_LOAD_LIBRARY, {L"Error: Failed to load d3d9.dll.\n", failed}},
+      {FAKE_GET_PROC_ADDRESS, {failed}},
+      {FAKE_DIRECT3D_CREATE9, {failed}},
+      {FAKE_D3D_CREATE_DEVICE, {failed}},
+      {FAKE_CREATE_VERTEX_BUFFER, {failed}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    fake_d3d9_reset();
+    fake_d3d9_script(c.method, 1, 1, E_FAIL);
+    InterlockedExchange(&renderer_->running, 7);  // a value that no exchange of the thread gives
+    start();
+    // By the time the starter resumes, nothing of the failed start is left.
+    EXPECT_EQ(renderer_->initResult, E_FAIL);
+    EXPECT_EQ(fake::liveObjects(), 0u);
+    EXPECT_EQ(fake_d3d9_module_references(), 0);
+    EXPECT_EQ(renderer_->d3dModule, nullptr);
+    EXPECT_EQ(renderer_->device, nullptr);
+    EXPECT_EQ(renderer_->readyEvent, nullptr);
+    EXPECT_EQ(exitCode(), 1u);
+    EXPECT_EQ(readRunning(renderer_), 7);  // the loop was never entered
+    EXPECT_EQ(fake::debugLines(), c.lines);
+    EXPECT_EQ(fake_d3d9_count(FAKE_TEST_COOPERATIVE_LEVEL), 0u);
+    // The ended thread's handle is still recorded until the stop closes it.
+    EXPECT_NE(renderer_->thread, nullptr);
+    EXPECT_EQ(stopThread(renderer_), 0);
+    EXPECT_EQ(renderer_->thread, nullptr);
+    EXPECT_EQ(fake::errors(), "");
+    delete renderer_;
+    closeHandles();
+    makeRenderer();
+  }
+}
+
+TEST_F(FakeRenderThreadTest, StopRightAfterTheStartIsNeverLost) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    fake_d3d9_reset();
+    gPausingEvent = ready_;
+    start();
+    EXPECT_EQ(stopThread(renderer_), 0);  // while the thread still pauses after its signal
+    gPausingEvent = nullptr;
+    EXPECT_EQ(exitCode(), 0u);  // ended by itself, not terminated after the time-out
+    EXPECT_EQ(fake_d3d9_count(FAKE_PRESENT), 0u);  // the stop came before the first pass
+    EXPECT_EQ(fake::liveObjects(), 0u);
+    delete renderer_;
+    closeHandles();
+    makeRenderer();
+  }
+}
+
+TEST_F(FakeRenderThreadTest, ThreadHungInPresentIsTerminatedAfterTwoSeconds) {
+  HANDLE presenting = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  fake_d3d9_notify(FAKE_PRESENT, presenting);
+  fake_d3d9_block(FAKE_PRESENT, never);
+  start();
+  ASSERT_EQ(WaitForSingleObject(presenting, kPatienceMs), WAIT_OBJECT_0);
+
+  LARGE_INTEGER before;
+  QueryPerformanceCounter(&before);
+  EXPECT_EQ(stopThread(renderer_), 0);
+  const double waited = millisecondsSince(before);
+  EXPECT_GE(waited, 1950.0);
+  EXPECT_LT(waited, 8000.0);
+  EXPECT_EQ(exitCode(), 255u);
+  expectStoppedClean();
+
+  // The terminated thread released nothing; tidy up for the next test.
+  EXPECT_NE(renderer_->device, nullptr);
+  fake_d3d9_block(FAKE_PRESENT, nullptr);
+  releaseDisplay(renderer_);
+  CloseHandle(presenting);
+  CloseHandle(never);
+}
+
+TEST_F(FakeRenderThreadTest, GivenUpDisplayLeavesPassesThatOnlyAnimate) {
+  HANDLE freed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  fake_d3d9_notify(FAKE_FREE_LIBRARY, freed);
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 3, 3, fake::kDeviceNotReset);
+  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
+  start();
+  ASSERT_EQ(WaitForSingleObject(freed, kPatienceMs), WAIT_OBJECT_0);
+  const unsigned settled = settledLogSize();
+  EXPECT_EQ(fake::liveObjects(), 0u);
+  EXPECT_EQ(fake_d3d9_module_references(), 0);
+  EXPECT_EQ(renderer_->window, nullptr);
+  EXPECT_EQ(fake_d3d9_count(FAKE_PRESENT), 2u);  // the two frames before the loss
+
+  setTargets(12.0f, 34.0f);
+  Sleep(400);
+  EXPECT_TRUE(shownReachedTargets(12.0f, 34.0f));
+  EXPECT_EQ(stopThread(renderer_), 0);
+  EXPECT_EQ(exitCode(), 0u);
+  EXPECT_EQ(fake_d3d9_log_size(), settled);  // the final release found nothing left
+  // Only the start's line: a reset that fails outright is quiet.
+  EXPECT_EQ(fake::debugLines(),
+            std::vector<std::wstring>{L"Info: Display initialized successfully.\n"});
+  CloseHandle(freed);
+}
+
+}  // namespace
+
+// The linker takes these slots instead of kernel32's.
+extern "C" {
+BOOL(WINAPI* __imp_SetEvent)(HANDLE) = setEventThenPause;
+BOOL(WINAPI* __imp_QueryPerformanceCounter)(LARGE_INTEGER*) = readCounterUnlessFailing;
+HANDLE(WINAPI* __imp_CreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
+                                   DWORD, LPDWORD) = createThreadUnlessFailing;
+}
