@@ -1,0 +1,27 @@
+// What the capturing d3d9.dll does, taken from the environment each time a device is
+// created, so one process can switch capture on and off between devices.
+#pragma once
+
+#include <windows.h>
+
+namespace tarnevox {
+
+enum class CaptureMode {
+  kLatest,    // one file, "latest.ppm", replaced as a whole on every capture
+  kSequence,  // "frame-00001.ppm", "frame-00002.ppm", ...
+};
+
+struct CaptureSettings {
+  bool enabled = false;       // TARNEVOX_CAPTURE_DIR set and not empty
+  wchar_t directory[MAX_PATH] = {};
+  unsigned every = 1;         // TARNEVOX_CAPTURE_EVERY: every Nth Present of a device
+  unsigned limit = 0;         // TARNEVOX_CAPTURE_LIMIT: files per device, 0 = no limit
+  CaptureMode mode = CaptureMode::kLatest;  // TARNEVOX_CAPTURE_MODE: latest | sequence
+};
+
+CaptureSettings readCaptureSettings();
+
+// Parses a decimal count; anything else (empty, signs, junk, overflow) gives fallback.
+unsigned parseCount(const wchar_t* text, unsigned fallback);
+
+}  // namespace tarnevox

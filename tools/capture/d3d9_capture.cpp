@@ -1,0 +1,134 @@
+// A test-only d3d9.dll that writes presented frames to files.
+//
+// Put beside a program and loaded in place of the system's Direct3D 9 (under Wine with
+// WINEDLLOVERRIDES="d3d9=n,b"), it forwards Direct3DCreate9 to the system's d3d9.dll and
+// replaces two entries of the virtual tables it gets back: IDirect3D9::CreateDevice, so
+// that each new device's Present can be replaced in turn, and that Present, which copies
+// every Nth frame's back buffer to a file before the real Present shows it. The program
+// and the DLLs it loads are unchanged and unaware. Settings come from the environment
+// when a device is created (see capture_settings.h).
+#include <windows.h>
+#include <d3d9.h>
+
+#include <vector>
+
+#include "tools/capture/back_buffer_copy.h"
+#include "tools/capture/capture_settings.h"
+#include "tools/capture/frame_file_writer.h"
+#include "tools/capture/vtable_patch.h"
+
+namespace tarnevox {
+
+namespace {
+
+constexpr unsigned kCreateDeviceSlot = 16;  // IDirect3D9::CreateDevice
+constexpr unsigned kPresentSlot = 17;       // IDirect3DDevice9::Present
+
+using Direct3DCreate9Function = IDirect3D9*(WINAPI*)(UINT sdkVersion);
+using CreateDeviceFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT adapter,
+                                                         D3DDEVTYPE type, HWND focusWindow,
+                                                         DWORD flags,
+                                                         D3DPRESENT_PARAMETERS* parameters,
+                                                         IDirect3DDevice9** device);
+using PresentFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self, const RECT* source,
+                                                    const RECT* destination, HWND window,
+                                                    const RGNDATA* dirtyRegion);
+
+// The device created last, which is the one captured. It is created and presented on
+// one render thread, so the record needs no lock.
+struct DeviceCapture {
+  IDirect3DDevice9* device = nullptr;
+  CaptureSettings settings;
+  unsigned presents = 0;
+  unsigned files = 0;
+};
+
+DeviceCapture gCapture;
+unsigned gFilesWritten = 0;  // numbers the files of the whole process
+std::vector<BYTE> gPixels;
+bool gReportedFailure = false;
+
+INIT_ONCE gSystemOnce = INIT_ONCE_STATIC_INIT;
+Direct3DCreate9Function gSystemCreate = nullptr;
+
+// The system's own d3d9.dll, by full path, since a bare name would find this file again.
+// It stays loaded, and so does this DLL: the patched tables point into both.
+BOOL CALLBACK loadSystemDirect3D(INIT_ONCE*, void*, void**) {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&loadSystemDirect3D), &self);
+  wchar_t path[MAX_PATH + 16];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return TRUE;
+  lstrcatW(path, L"\\d3d9.dll");
+  HMODULE system = LoadLibraryW(path);
+  if (system == nullptr) {
+    OutputDebugStringW(L"capture: cannot load the system's d3d9.dll\n");
+    return TRUE;
+  }
+  gSystemCreate = reinterpret_cast<Direct3DCreate9Function>(
+      reinterpret_cast<void*>(GetProcAddress(system, "Direct3DCreate9")));
+  return TRUE;
+}
+
+void captureFrame(IDirect3DDevice9* device) {
+  UINT width = 0;
+  UINT height = 0;
+  bool ok = copyBackBuffer(device, &gPixels, &width, &height);
+  if (ok) {
+    const FramePicture picture = {gPixels.data(), width, height, gFilesWritten + 1,
+                                  gCapture.presents};
+    ok = writeFrameFile(gCapture.settings, picture);
+  }
+  if (ok) {
+    ++gFilesWritten;
+    ++gCapture.files;
+  } else if (!gReportedFailure) {
+    OutputDebugStringW(L"capture: a frame could not be copied or written\n");
+    gReportedFailure = true;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
+                                            const RECT* destination, HWND window,
+                                            const RGNDATA* dirtyRegion) {
+  if (self == gCapture.device && gCapture.settings.enabled) {
+    ++gCapture.presents;
+    const bool due = gCapture.presents % gCapture.settings.every == 0;
+    const bool room = gCapture.settings.limit == 0 || gCapture.files < gCapture.settings.limit;
+    if (due && room) captureFrame(self);
+  }
+  auto present = reinterpret_cast<PresentFunction>(originalSlot(self, kPresentSlot));
+  return present(self, source, destination, window, dirtyRegion);
+}
+
+HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
+                                               HWND focusWindow, DWORD flags,
+                                               D3DPRESENT_PARAMETERS* parameters,
+                                               IDirect3DDevice9** device) {
+  auto create = reinterpret_cast<CreateDeviceFunction>(originalSlot(self, kCreateDeviceSlot));
+  const HRESULT result = create(self, adapter, type, focusWindow, flags, parameters, device);
+  if (SUCCEEDED(result) && device != nullptr && *device != nullptr) {
+    gCapture = DeviceCapture();
+    gCapture.device = *device;
+    gCapture.settings = readCaptureSettings();
+    ensureCaptureDirectory(gCapture.settings);
+    patchSlot(*device, kPresentSlot, reinterpret_cast<void*>(&presentAndCapture));
+  }
+  return result;
+}
+
+}  // namespace
+
+}  // namespace tarnevox
+
+extern "C" IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
+  using namespace tarnevox;
+  InitOnceExecuteOnce(&gSystemOnce, loadSystemDirect3D, nullptr, nullptr);
+  if (gSystemCreate == nullptr) return nullptr;
+  IDirect3D9* d3d = gSystemCreate(sdkVersion);
+  if (d3d != nullptr) {
+    patchSlot(d3d, kCreateDeviceSlot, reinterpret_cast<void*>(&createDeviceAndPatch));
+  }
+  return d3d;
+}

@@ -1,0 +1,82 @@
+#!/bin/sh
+# What `make demo` shows: the shipping DLL's export and imports, its modules, and both
+# visualizations running in the stand-in host under Wine. The frames come from the
+# capturing d3d9.dll beside the host (a child window's frames never reach an X screen
+# under Wine) and end up as out/waveform.png, out/spectrum.png and out/tarnevox.gif.
+# With a display the frame window is shown live as well; without one, a private Xvfb.
+#
+# Settings: TARNEVOX_DEMO_I686 and TARNEVOX_DEMO_X86_64 (build trees, default
+# build/i686 and build/x86_64), TARNEVOX_DEMO_OUT (default out), TARNEVOX_DEMO_SECONDS
+# (per module; default 3, or 8 on a live display).
+set -eu
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+i686=${TARNEVOX_DEMO_I686:-$repo/build/i686}
+x86_64=${TARNEVOX_DEMO_X86_64:-$repo/build/x86_64}
+out=${TARNEVOX_DEMO_OUT:-$repo/out}
+
+if [ -z "${DISPLAY:-}" ]; then
+  TARNEVOX_DEMO_HEADLESS=1 exec "$repo/tools/run-with-xvfb.sh" "$0" "$@"
+fi
+if [ -n "${TARNEVOX_DEMO_HEADLESS:-}" ]; then
+  seconds=${TARNEVOX_DEMO_SECONDS:-3}
+else
+  seconds=${TARNEVOX_DEMO_SECONDS:-8}
+fi
+
+started=$(date +%s)
+shipping=$i686/bin/vis_tarnevox.dll
+bundle=$x86_64/bin/capture
+for file in "$shipping" "$bundle/tarnevox-host.exe" "$bundle/vis_tarnevox.dll" "$bundle/d3d9.dll"; do
+  [ -f "$file" ] || { echo "demo: $file is missing; run make i686 x86_64 first" >&2; exit 1; }
+done
+
+# The build tree's own Wine prefix, as the tests use it.
+wine() {
+  TARNEVOX_BUILD_DIR=$x86_64 WINEDEBUG=-all "$repo/cmake/wine-run.sh" "$@"
+}
+
+echo "== The shipping plug-in: ${shipping#$repo/}"
+dump=$(i686-w64-mingw32-objdump -p "$shipping")
+printf '%s\n' "$dump" | sed -n 's/^.*file format /File format: /p'
+echo "Exports:"
+printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] /  /p'
+echo "Imports:"
+printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: /  /p'
+
+echo
+echo "== Its modules, as the stand-in host lists them (the same sources built for x86-64)"
+wine "$bundle/tarnevox-host.exe" --list "$bundle/vis_tarnevox.dll"
+
+mkdir -p "$out"
+frames=$out/.frames
+rm -rf "$frames"
+gif_frames=""
+for module in 0 1; do
+  name=waveform
+  [ "$module" = 1 ] && name=spectrum
+  echo
+  echo "== Module $module running for $seconds s on the beat signal"
+  dir=$frames/$name
+  mkdir -p "$dir"
+  # Every third frame, the first 30: enough for the fading start to settle.
+  TARNEVOX_CAPTURE_DIR=$dir TARNEVOX_CAPTURE_MODE=sequence TARNEVOX_CAPTURE_EVERY=3 \
+  TARNEVOX_CAPTURE_LIMIT=30 WINEDLLOVERRIDES="d3d9=n,b" \
+    wine "$bundle/tarnevox-host.exe" --module "$module" --signal beat --seconds "$seconds" \
+    "$bundle/vis_tarnevox.dll"
+  last=$(ls "$dir" | sort | tail -n 1)
+  [ -n "$last" ] || { echo "demo: no frames were captured for $name" >&2; exit 1; }
+  convert "$dir/$last" "$out/$name.png"
+  echo "wrote ${out#$repo/}/$name.png from $(ls "$dir" | wc -l) captured frames"
+  # The animation leaves out the first frames, drawn before the skin colours arrived.
+  for file in $(ls "$dir" | sort | tail -n 20); do
+    gif_frames="$gif_frames $dir/$file[384x384]"
+  done
+done
+
+# shellcheck disable=SC2086  # one argument per frame
+convert -delay 8 -loop 0 $gif_frames -layers Optimize "$out/tarnevox.gif"
+echo "wrote ${out#$repo/}/tarnevox.gif"
+rm -rf "$frames"
+echo
+echo "demo took $(( $(date +%s) - started )) s"
