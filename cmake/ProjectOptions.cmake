@@ -34,7 +34,7 @@ endif()
 option(TARNEVOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(TARNEVOX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
-  add_link_options(-fsanitize=fuzzer-no-link,address,undefined)
+  add_link_options(-fsanitize=address,undefined)
 endif()
 
 # The fuzz build instruments everything for coverage; the targets add libFuzzer's main.

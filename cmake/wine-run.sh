@@ -17,6 +17,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   flock "$WINEPREFIX.lock" sh -c '
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       '"$wine"' wineboot --init >/dev/null 2>&1 || true
+      # Xvfb has no window manager: without this, Wine waits 2 s for one whenever a
+      # top-level window with a caption is destroyed.
+      '"$wine"' reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
       /usr/lib/wine/wineserver -w || true
     fi'
 fi
