@@ -12,15 +12,19 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko prompts: this machine cannot download them and nothing here needs them.
 export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 wine=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# The marker is written only once the prefix is complete, so a test that finds it never
+# races the one that builds it. No "wineserver -w" here: with other tests already
+# running, the server would not end until they all had.
+ready="$WINEPREFIX/.tarnevox-ready"
+if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   flock "$WINEPREFIX.lock" sh -c '
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if [ ! -f "'"$ready"'" ]; then
       '"$wine"' wineboot --init >/dev/null 2>&1 || true
       # Xvfb has no window manager: without this, Wine waits 2 s for one whenever a
       # top-level window with a caption is destroyed.
       '"$wine"' reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
-      /usr/lib/wine/wineserver -w || true
+      touch "'"$ready"'"
     fi'
 fi
 if [ -z "${DISPLAY:-}" ]; then

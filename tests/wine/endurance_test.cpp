@@ -101,7 +101,21 @@ TEST(Endurance, TwoHundredStartsAndStopsLeaveNothingBehind) {
   EXPECT_EQ(last.guiGdi, first.guiGdi);
   EXPECT_EQ(last.guiUser, first.guiUser);
   EXPECT_EQ(last.processHandles, first.processHandles);
-  // The counts are real: this process holds at least its own threads and handles.
+  // The counts are real: this process holds at least its own threads and handles, and a
+  // running module shows its windows (host, frame, visual window) and its render thread.
+  {
+    VisSession session;
+    SessionOptions options;
+    options.module = 0;
+    ASSERT_TRUE(session.start(library, options, &error)) << error;
+    session.pumpFor(200);
+    const ResourceCounts running = countResources();
+    print("while running", running);
+    EXPECT_GE(running.windows, last.windows + 3);
+    EXPECT_GT(running.threads, last.threads);
+    session.requestStop();
+    session.wait();
+  }
   EXPECT_GE(first.threads, 1u);
   EXPECT_GT(first.kernelHandles, 0u);
   EXPECT_GT(first.gdiObjects, 0u);

@@ -16,7 +16,7 @@ struct ResourceCounts {
   unsigned threads = 0;
   unsigned kernelHandles = 0;  // from the system handle table
   unsigned gdiObjects = 0;     // valid GDI handle values
-  unsigned windows = 0;        // valid window handle values
+  unsigned windows = 0;        // valid window handle values of this process
   DWORD guiGdi = 0;            // GetGuiResources, where it works
   DWORD guiUser = 0;
   DWORD processHandles = 0;    // GetProcessHandleCount, where it works
@@ -76,10 +76,16 @@ inline unsigned countGdiObjects() {
   return count;
 }
 
+// Window handles are shared by every process of the session: count only this one's.
 inline unsigned countWindows() {
   unsigned count = 0;
   for (ULONG_PTR value = 1; value < 0x10000; ++value) {
-    if (IsWindow(reinterpret_cast<HWND>(value))) ++count;
+    const HWND window = reinterpret_cast<HWND>(value);
+    DWORD process = 0;
+    if (IsWindow(window) && GetWindowThreadProcessId(window, &process) != 0 &&
+        process == GetCurrentProcessId()) {
+      ++count;
+    }
   }
   return count;
 }
