@@ -3,7 +3,7 @@
 #   make test   builds all three builds and runs every test
 # Both install missing Debian packages first.
 
-.PHONY: demo test deps native native-asan i686 x86_64 clean
+.PHONY: demo test deps native native-asan i686 x86_64 fuzz clean
 
 JOBS ?= $(shell nproc)
 
@@ -25,3 +25,10 @@ demo: i686 x86_64
 
 clean:
 	rm -rf build out
+
+# The analysis under libFuzzer for three minutes (clang; not part of `make test`).
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target analysis_fuzz
+	mkdir -p build/fuzz/corpus
+	build/fuzz/bin/analysis_fuzz -max_len=1152 -len_control=0 -max_total_time=180 build/fuzz/corpus
