@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -119,6 +120,46 @@ TEST(AnalyzeCli, RawBlocksReproduceTheAnalysisExactly) {
       std::memcpy(block, raw.data() + k * kHostBlockBytes, kHostBlockBytes);
     });
   }
+}
+
+TEST(AnalyzeCli, AToneInAWavFilePeaksInTheBandThatHoldsIt) {
+  // Bin 40 of a 512-point transform at 44100 Hz is 3445.3 Hz, in band 13 (bins 39 to 41).
+  const double frequency = 40.0 * 44100 / 512;
+  const unsigned frames = 20 * 882 + 576;
+  Bytes data;
+  for (unsigned n = 0; n < frames; ++n) {
+    const auto v = static_cast<std::int16_t>(std::lround(20000 * std::sin(2 * M_PI * frequency * n / 44100)));
+    for (unsigned c = 0; c < 2; ++c) {
+      data.push_back(static_cast<unsigned char>(v & 0xFF));
+      data.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+    }
+  }
+  const std::string path = tempPath("tone.wav");
+  ASSERT_TRUE(test::writeBytes(path, test::wavFile({}, data)));
+  const ProgramRun run = runAnalyzer("'" + path + "'");
+  ASSERT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.out.size(), 22u);
+  for (size_t row = 1; row < run.out.size(); ++row) {
+    const std::vector<double> values = fields(run.out[row]);
+    ASSERT_EQ(values.size(), 1u + kBandCount);
+    int loudest = 0;
+    for (int b = 1; b < kBandCount; ++b) {
+      if (values[1 + b] > values[1 + loudest]) loudest = b;
+    }
+    EXPECT_EQ(loudest, 13) << "row " << row;
+    EXPECT_GT(values[1 + 13], values[1 + 11] + 100) << "row " << row;
+  }
+
+  // A raw block of 0x80 bytes gives the levels known for it.
+  const std::string raw = tempPath("constant.raw");
+  ASSERT_TRUE(test::writeBytes(raw, Bytes(kHostBlockBytes, 0x80)));
+  const ProgramRun constant = runAnalyzer("--raw '" + raw + "'");
+  ASSERT_EQ(constant.exitCode, 0);
+  ASSERT_EQ(constant.out.size(), 2u);
+  const std::vector<double> levels = fields(constant.out[1]);
+  EXPECT_NEAR(levels[1], 304.78, 0.01);
+  EXPECT_NEAR(levels[2], 23.46, 0.01);
+  for (int b = 2; b < kBandCount; ++b) EXPECT_EQ(levels[1 + b], 0.0) << b;
 }
 
 TEST(AnalyzeCli, BadInputGivesOneErrorLineAndAFailingExit) {

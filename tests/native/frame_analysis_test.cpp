@@ -73,6 +73,7 @@ TEST(FrameAnalysis, ASineLandsInItsBandAndOneChannelHalvesIt) {
     if (both.spectrum[b] > both.spectrum[loudest]) loudest = b;
   }
   EXPECT_EQ(loudest, 5);
+  // These levels are known to one decimal, so they are checked to its rounding.
   EXPECT_NEAR(both.spectrum[5], 296.1, 0.05);
   EXPECT_NEAR(both.spectrum[4], 143.4, 0.05);
   EXPECT_NEAR(both.spectrum[6], 156.2, 0.05);
