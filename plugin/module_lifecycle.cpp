@@ -118,6 +118,9 @@ int __cdecl onInit(VisModule* module) {
 }
 
 void __cdecl onQuit(VisModule* module) {
+  // A start refused because the other module runs leaves nothing to undo, and the frame,
+  // the class and the skin bitmap are the running module's.
+  if (rendererOf(module) == nullptr && anyModuleRunning()) return;
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
   if (Renderer* renderer = rendererOf(module)) {

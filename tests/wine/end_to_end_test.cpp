@@ -118,14 +118,13 @@ class EndToEndTest : public ::testing::Test {
     return o;
   }
 
-  // Runs until enough frames have been presented for the trails to settle, then takes
-  // the latest one.
-  Picture latestPicture() {
+  // The next frame presented after this call, while the host keeps answering.
+  Picture latestPicture(VisSession& session) {
     DeleteFileW(latestPath().c_str());
     Picture picture;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 250; ++attempt) {
       if (readPpm(latestPath(), &picture)) return picture;
-      Sleep(20);
+      session.pumpFor(20);
     }
     ADD_FAILURE() << "no frame was captured";
     return picture;
@@ -202,7 +201,7 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
       ASSERT_TRUE(session.start(library_, options(module), &error)) << error;
       ASSERT_EQ(session.initResult(), 0);
       session.pumpFor(1500);
-      const Picture picture = latestPicture();
+      const Picture picture = latestPicture(session);
       expectShape(picture, module == 0 ? Shape::kWaveform : Shape::kSpectrum, kForeground,
                   kBackground);
 
@@ -214,7 +213,7 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
         session.setSkin(skin);
         SendMessageW(session.visualWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
         session.pumpFor(1500);
-        expectShape(latestPicture(), module == 0 ? Shape::kWaveform : Shape::kSpectrum,
+        expectShape(latestPicture(session), module == 0 ? Shape::kWaveform : Shape::kSpectrum,
                     kNewForeground, kNewBackground);
       }
       session.requestStop();
@@ -229,62 +228,137 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
   }
 }
 
-TEST_F(EndToEndTest, AStartWhileTheOtherModuleRunsIsRefused) {
+TEST_F(EndToEndTest, AStartWhileTheOtherModuleRunsIsRefusedAndItsStopTouchesNothing) {
   VisSession session;
   std::string error;
   ASSERT_TRUE(session.start(library_, options(1), &error)) << error;
   ASSERT_EQ(session.initResult(), 0);
+  const HWND frame = session.frameWindow();
+  const HWND visual = session.visualWindow();
   VisModule* other = library_.module(0);
   other->parentWindow = session.hostWindow();
+  other->dllInstance = library_.handle();
   const std::intptr_t slot = other->userData;
   EXPECT_EQ(other->onInit(other), 1);
   EXPECT_EQ(other->userData, slot);
+  // A host stops a module whose start failed; that must leave the running one alone.
+  other->onQuit(other);
+  EXPECT_TRUE(IsWindow(frame));
+  EXPECT_TRUE(IsWindow(visual));
+  WNDCLASSW info;
+  EXPECT_TRUE(GetClassInfoW(library_.handle(), L"Tarnevox", &info));
   session.pumpFor(500);
-  const Picture picture = latestPicture();
-  expectShape(picture, Shape::kSpectrum, kForeground, kBackground);
+  expectShape(latestPicture(session), Shape::kSpectrum, kForeground, kBackground);
   session.requestStop();
   const SessionReport report = session.wait();
   EXPECT_EQ(report.embedRequests, 1) << "the refused start asked the host for a frame";
   EXPECT_EQ(report.framesMade, 1);
+  EXPECT_EQ(report.withdrawals, 1) << "the refused module's stop withdrew the running window";
+  EXPECT_EQ(report.skinRequests, 1);
 }
 
 struct FailedStart {
   SessionReport report;
   BoxSeen box;
+  HWND host = nullptr;
 };
 
 FailedStart startExpectingBox(PluginLibrary& library, const SessionOptions& options,
                               const wchar_t* caption) {
   FailedStart result;
+  VisSession session;
   BoxWatcher watcher(caption);
   std::string error;
-  EXPECT_TRUE(runModule(library, options, &result.report, &error)) << error;
+  EXPECT_TRUE(session.start(library, options, &error)) << error;
   result.box = watcher.stop();
+  result.host = session.hostWindow();
+  result.report = session.wait();
   return result;
 }
 
-void expectWarningBox(const FailedStart& start, const wchar_t* text, HWND owner) {
-  EXPECT_TRUE(start.box.found) << "no box appeared";
-  EXPECT_EQ(start.box.text, text);
-  EXPECT_EQ(start.box.icon, LoadIconW(nullptr, IDI_WARNING));
-  EXPECT_EQ(start.box.buttonCount, 1);
-  EXPECT_TRUE(start.box.okButton);
-  if (owner != nullptr) EXPECT_EQ(start.box.owner, owner);
+void expectWarningBox(const BoxSeen& box, const wchar_t* text, HWND owner) {
+  EXPECT_TRUE(box.found) << "no box appeared";
+  EXPECT_EQ(box.text, text);
+  EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_WARNING));
+  EXPECT_EQ(box.buttonCount, 1);
+  EXPECT_TRUE(box.okButton);
+  EXPECT_EQ(box.owner, owner);
 }
 
+// A host of the test's own, for starts the stand-in host cannot make fail: one window on
+// this thread, so the plug-in's messages to it are direct calls, and onInit and onQuit
+// are called here one by one.
+HWND __cdecl brokenFrameService(void* record) {
+  const HWND bogus = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FF0));
+  *static_cast<HWND*>(record) = bogus;
+  return bogus;
+}
+
+HWND(__cdecl* gFrameService)(void*) = nullptr;
+int gWithdrawals = 0;
+
+LRESULT CALLBACK ownHostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_USER && lParam == 505) return reinterpret_cast<LRESULT>(gFrameService);
+  if (message == WM_USER && lParam == 611 && wParam == 0) ++gWithdrawals;
+  if (message == WM_USER) return 0;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class OwnHost {
+ public:
+  explicit OwnHost(HWND(__cdecl* frameService)(void*)) {
+    gFrameService = frameService;
+    gWithdrawals = 0;
+    WNDCLASSW hostClass = {};
+    hostClass.lpfnWndProc = ownHostProc;
+    hostClass.hInstance = GetModuleHandleW(nullptr);
+    hostClass.lpszClassName = L"OwnHost";
+    RegisterClassW(&hostClass);
+    window = CreateWindowExW(0, L"OwnHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                             nullptr, nullptr, hostClass.hInstance, nullptr);
+  }
+  ~OwnHost() {
+    DestroyWindow(window);
+    UnregisterClassW(L"OwnHost", GetModuleHandleW(nullptr));
+  }
+  OwnHost(const OwnHost&) = delete;
+  OwnHost& operator=(const OwnHost&) = delete;
+
+  BoxSeen start(VisModule* module, HMODULE dll, const wchar_t* caption, int* result) {
+    module->parentWindow = window;
+    module->dllInstance = dll;
+    BoxWatcher watcher(caption);
+    *result = module->onInit(module);
+    return watcher.stop();
+  }
+
+  HWND window = nullptr;
+};
+
 TEST_F(EndToEndTest, AHostWithoutTheFrameServiceGetsTheVersionBox) {
+  OwnHost host(nullptr);
+  ASSERT_NE(host.window, nullptr);
+  VisModule* module = library_.module(1);
+  int result = -1;
+  const BoxSeen box = host.start(module, library_.handle(), L"Invalid Winamp Version", &result);
+  expectWarningBox(box, L"This plugin requires Winamp 2.90 or higher.", host.window);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(module->userData, 0);
+  WNDCLASSW info;
+  EXPECT_FALSE(GetClassInfoW(library_.handle(), L"Tarnevox", &info)) << "a class was registered";
+  module->onQuit(module);
+  EXPECT_EQ(gWithdrawals, 1) << "onQuit withdraws even after a failed start";
+  module->parentWindow = nullptr;
+
+  // The same through the stand-in host, whose report counts what reached it.
   SessionOptions o = options(1);
   o.embedService = false;
   const FailedStart start = startExpectingBox(library_, o, L"Invalid Winamp Version");
-  expectWarningBox(start, L"This plugin requires Winamp 2.90 or higher.", nullptr);
+  expectWarningBox(start.box, L"This plugin requires Winamp 2.90 or higher.", start.host);
   EXPECT_EQ(start.report.initResult, 1);
   EXPECT_EQ(start.report.framesMade, 0);
   EXPECT_EQ(start.report.announcements, 0);
-  EXPECT_EQ(start.report.withdrawals, 1) << "onQuit withdraws even after a failed start";
-  EXPECT_EQ(library_.module(1)->userData, 0);
-  // No class was left registered.
-  WNDCLASSW info;
-  EXPECT_FALSE(GetClassInfoW(library_.handle(), L"Tarnevox", &info));
+  EXPECT_EQ(start.report.withdrawals, 1);
 }
 
 TEST_F(EndToEndTest, AClassThatCannotBeRegisteredGetsItsBoxAndOnQuitCleansUp) {
@@ -294,7 +368,7 @@ TEST_F(EndToEndTest, AClassThatCannotBeRegisteredGetsItsBoxAndOnQuitCleansUp) {
   taken.lpszClassName = L"Tarnevox";
   ASSERT_NE(RegisterClassW(&taken), 0);
   const FailedStart start = startExpectingBox(library_, options(0), L"Error");
-  expectWarningBox(start, L"Error registering window class.", nullptr);
+  expectWarningBox(start.box, L"Error registering window class.", start.host);
   EXPECT_EQ(start.report.initResult, 1);
   EXPECT_EQ(start.report.framesMade, 1);
   EXPECT_EQ(start.report.announcements, 0);
@@ -313,51 +387,24 @@ TEST_F(EndToEndTest, AClassThatCannotBeRegisteredGetsItsBoxAndOnQuitCleansUp) {
   EXPECT_EQ(report.initResult, 0);
 }
 
-// A host whose frame service hands out a window that does not exist: the child window
-// cannot be created. The stand-in host always makes a real frame, so this host is the
-// test's own: one window on this thread, whose messages are therefore direct calls.
-HWND __cdecl brokenFrameService(void* record) {
-  const HWND bogus = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FF0));
-  *static_cast<HWND*>(record) = bogus;
-  return bogus;
-}
-
-LRESULT CALLBACK brokenHostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_USER && lParam == 505) return reinterpret_cast<LRESULT>(brokenFrameService);
-  if (message == WM_USER) return 0;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
+// A frame service handing out a handle that is no window: the child cannot be created.
 TEST_F(EndToEndTest, AFrameThatIsNoWindowGetsTheWindowBox) {
-  WNDCLASSW hostClass = {};
-  hostClass.lpfnWndProc = brokenHostProc;
-  hostClass.hInstance = GetModuleHandleW(nullptr);
-  hostClass.lpszClassName = L"BrokenHost";
-  ASSERT_NE(RegisterClassW(&hostClass), 0);
-  HWND host = CreateWindowExW(0, L"BrokenHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                              nullptr, nullptr, hostClass.hInstance, nullptr);
-  ASSERT_NE(host, nullptr);
   ASSERT_FALSE(IsWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FF0))));
-
+  OwnHost host(brokenFrameService);
+  ASSERT_NE(host.window, nullptr);
   VisModule* module = library_.module(1);
-  module->parentWindow = host;
-  module->dllInstance = library_.handle();
-  FailedStart start;
-  {
-    BoxWatcher watcher(L"Error");
-    EXPECT_EQ(module->onInit(module), 1);
-    start.box = watcher.stop();
-  }
-  expectWarningBox(start, L"Error creating window.", host);
+  int result = -1;
+  const BoxSeen box = host.start(module, library_.handle(), L"Error", &result);
+  expectWarningBox(box, L"Error creating window.", host.window);
+  EXPECT_EQ(result, 1);
   EXPECT_EQ(module->userData, 0);
   WNDCLASSW info;
   EXPECT_TRUE(GetClassInfoW(library_.handle(), L"Tarnevox", &info))
       << "a failed start leaves the class for onQuit";
   module->onQuit(module);
   EXPECT_FALSE(GetClassInfoW(library_.handle(), L"Tarnevox", &info));
+  EXPECT_EQ(gWithdrawals, 1);
   module->parentWindow = nullptr;
-  DestroyWindow(host);
-  UnregisterClassW(L"BrokenHost", hostClass.hInstance);
 }
 
 // Run only with Direct3D switched off (WINEDLLOVERRIDES=d3d9=d); see the CTest entry.
@@ -369,7 +416,7 @@ TEST(NoDirect3D, TheStartFailsWithItsBoxAndOnQuitCleansUp) {
   SessionOptions o;
   o.module = 1;
   const FailedStart start = startExpectingBox(library, o, L"Error");
-  expectWarningBox(start, L"Failed to initialize.", nullptr);
+  expectWarningBox(start.box, L"Failed to initialize.", start.host);
   EXPECT_EQ(start.report.initResult, 1);
   EXPECT_EQ(start.report.announcements, 1);
   EXPECT_EQ(start.report.withdrawals, 1);
