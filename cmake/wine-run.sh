@@ -12,9 +12,9 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko prompts: this machine cannot download them and nothing here needs them.
 export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 wine=/usr/lib/wine/wine64
-# The marker is written only once the prefix is complete, so a test that finds it never
-# races the one that builds it. No "wineserver -w" here: with other tests already
-# running, the server would not end until they all had.
+# The marker is written only once the prefix is complete and its server has ended, so a
+# test that finds it never races the one that builds it (and the waiting builder never
+# waits for other tests, which cannot have started yet).
 ready="$WINEPREFIX/.tarnevox-ready"
 if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -24,6 +24,7 @@ if [ ! -f "$ready" ]; then
       # Xvfb has no window manager: without this, Wine waits 2 s for one whenever a
       # top-level window with a caption is destroyed.
       '"$wine"' reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
+      /usr/lib/wine/wineserver -w || true
       touch "'"$ready"'"
     fi'
 fi
