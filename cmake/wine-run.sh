@@ -28,7 +28,17 @@ if [ ! -f "$ready" ]; then
       touch "'"$ready"'"
     fi'
 fi
+# Wine starts its server and its desktop process (explorer) from whichever program needs
+# them first, and they keep that program's output open until they end, after every other
+# test. So the program writes to a file, which is copied to the output once it has ended.
+/usr/lib/wine/wineserver -p 10 </dev/null >/dev/null 2>&1 || true
+log=$(mktemp)
+status=0
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1100x24" "$wine" "$@"
+  xvfb-run -a -s "-screen 0 1280x1100x24" "$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
+else
+  "$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
 fi
-exec "$wine" "$@"
+cat "$log"
+rm -f "$log"
+exit $status
