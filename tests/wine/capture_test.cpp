@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/captured_picture.h"
 #include "tests/wine/child_process.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/vis_session.h"
@@ -17,38 +18,14 @@
 using namespace tarnevox::host;
 using tarnevox::testing::besideThisProgram;
 using tarnevox::testing::ChildResult;
+using tarnevox::testing::Picture;
+using tarnevox::testing::readPicture;
 using tarnevox::testing::runChild;
 
 namespace {
 
 constexpr RgbColor kForeground{40, 230, 120};
 constexpr RgbColor kBackground{90, 0, 40};
-
-struct Picture {
-  int width = 0;
-  int height = 0;
-  unsigned present = 0;  // from the "# present N" line
-  std::vector<unsigned char> rgb;
-
-  RgbColor at(int x, int y) const {
-    const unsigned char* p = &rgb[3 * (static_cast<size_t>(y) * width + x)];
-    return RgbColor{p[0], p[1], p[2]};
-  }
-};
-
-bool readPicture(const std::wstring& path, Picture* picture) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return false;
-  unsigned frame = 0;
-  const bool header = std::fscanf(file, "P6\n# frame %u\n# present %u\n%d %d\n255", &frame,
-                                  &picture->present, &picture->width, &picture->height) == 4 &&
-                      std::fgetc(file) == '\n' && picture->width > 0 && picture->height > 0;
-  if (header) picture->rgb.resize(static_cast<size_t>(picture->width) * picture->height * 3);
-  const bool body =
-      header && std::fread(picture->rgb.data(), 1, picture->rgb.size(), file) == picture->rgb.size();
-  std::fclose(file);
-  return body;
-}
 
 ::testing::AssertionResult looksLike(const Picture& p, int x, int y, RgbColor expected) {
   const RgbColor c = p.at(x, y);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/captured_picture.h"
+#include "tests/wine/child_process.h"
 #include "tests/wine/message_box_watch.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/vis_session.h"
@@ -18,6 +20,9 @@
 using namespace tarnevox::host;
 using tarnevox::testing::BoxSeen;
 using tarnevox::testing::BoxWatcher;
+using tarnevox::testing::Picture;
+using tarnevox::testing::besideThisProgram;
+using tarnevox::testing::readPicture;
 
 namespace {
 
@@ -25,55 +30,6 @@ constexpr RgbColor kForeground{255, 204, 0};
 constexpr RgbColor kBackground{0, 32, 96};
 constexpr RgbColor kNewForeground{40, 230, 120};
 constexpr RgbColor kNewBackground{90, 0, 40};
-
-std::wstring besideThisProgram(const wchar_t* name) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path, length);
-  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
-
-struct Picture {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned char> rgb;
-
-  RgbColor at(int x, int y) const {
-    const unsigned char* p = &rgb[3 * (static_cast<size_t>(y) * width + x)];
-    return RgbColor{p[0], p[1], p[2]};
-  }
-};
-
-// Binary PPM with comment lines in its header.
-bool readPpm(const std::wstring& path, Picture* picture) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return false;
-  auto token = [file]() {
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file)) != EOF) {
-      if (c == '#') {
-        while ((c = std::fgetc(file)) != EOF && c != '\n') {
-        }
-        continue;
-      }
-      if (std::isspace(c)) {
-        if (!text.empty()) break;
-        continue;
-      }
-      text += static_cast<char>(c);
-    }
-    return text;
-  };
-  const bool header = token() == "P6";
-  picture->width = std::atoi(token().c_str());
-  picture->height = std::atoi(token().c_str());
-  const bool depth = token() == "255";
-  picture->rgb.resize(static_cast<size_t>(picture->width) * picture->height * 3);
-  const size_t read = std::fread(picture->rgb.data(), 1, picture->rgb.size(), file);
-  std::fclose(file);
-  return header && depth && picture->width > 0 && read == picture->rgb.size();
-}
 
 bool sameColour(RgbColor a, RgbColor b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; }
 
@@ -123,7 +79,7 @@ class EndToEndTest : public ::testing::Test {
     DeleteFileW(latestPath().c_str());
     Picture picture;
     for (int attempt = 0; attempt < 250; ++attempt) {
-      if (readPpm(latestPath(), &picture)) return picture;
+      if (readPicture(latestPath(), &picture)) return picture;
       session.pumpFor(20);
     }
     ADD_FAILURE() << "no frame was captured";

@@ -6,25 +6,20 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/wine/child_process.h"
 #include "tests/wine/resource_counts.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/vis_session.h"
 
 using namespace tarnevox::host;
 using tarnevox::testing::ResourceCounts;
+using tarnevox::testing::besideThisProgram;
 using tarnevox::testing::countResources;
 
 namespace {
 
 constexpr int kCycles = 200;
 constexpr int kWarmUpCycles = 9;
-
-std::wstring besideThisProgram(const wchar_t* name) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path, length);
-  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
 
 // One start, a recolouring (so the skin is read twice and the first bitmap deleted), a
 // few render calls, and the stop.
