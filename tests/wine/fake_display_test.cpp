@@ -15,15 +15,13 @@
 #include "display/quad_batch.h"
 #include "engine/renderer.h"
 #include "tests/wine/fake_d3d9.h"
+#include "tests/wine/fake_display_setup.h"
 
 using namespace tarnevox;
 
 namespace {
 
 using Calls = std::vector<std::string>;
-
-const Direct3DLoader kFakeLoader = {fake_d3d9_load_library, fake_d3d9_get_proc_address,
-                                    fake_d3d9_free_library};
 
 const ColorF kBackground{1.0f, 0.2f, 0.4f, 0.6f};  // packs to 0xFF336699
 const ColorF kForeground{1.0f, 1.0f, 0.8f, 0.0f};  // packs to 0xFFFFCC00
@@ -94,20 +92,10 @@ std::vector<QuadVertex> drawn(unsigned index) {
 class FakeDisplayTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.lpszClassName = L"TarnevoxFakeDisplayTest";
-    RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"fake display", WS_POPUP, 0, 0,
-                              1024, 1024, nullptr, nullptr, nullptr, nullptr);
-    fake_debug_capture(TRUE);
-    setDirect3DLoader(&kFakeLoader);
+    window_ = tarnevox::testing::beginFakeDisplaySuite(L"TarnevoxFakeDisplayTest", L"fake display",
+                                                       WS_POPUP);
   }
-  static void TearDownTestSuite() {
-    setDirect3DLoader(nullptr);
-    fake_debug_capture(FALSE);
-    DestroyWindow(window_);
-  }
+  static void TearDownTestSuite() { tarnevox::testing::endFakeDisplaySuite(window_); }
 
   void SetUp() override {
     ASSERT_NE(window_, nullptr);

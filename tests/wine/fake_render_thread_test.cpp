@@ -13,13 +13,11 @@
 #include "engine/render_thread.h"
 #include "engine/renderer.h"
 #include "tests/wine/fake_d3d9.h"
+#include "tests/wine/fake_display_setup.h"
 
 using namespace tarnevox;
 
 namespace {
-
-const Direct3DLoader kFakeLoader = {fake_d3d9_load_library, fake_d3d9_get_proc_address,
-                                    fake_d3d9_free_library};
 
 constexpr DWORD kPatienceMs = 10000;  // far beyond any wait that should succeed
 
@@ -78,22 +76,11 @@ LONG readRunning(Renderer* renderer) {
 class FakeRenderThreadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.lpszClassName = L"TarnevoxFakeRenderThreadTest";
-    RegisterClassW(&windowClass);
     // Visible, enabled and not empty, so that every pass draws.
-    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"fake render thread",
-                              WS_POPUP | WS_VISIBLE, 0, 0, 1024, 1024, nullptr, nullptr,
-                              nullptr, nullptr);
-    fake_debug_capture(TRUE);
-    setDirect3DLoader(&kFakeLoader);
+    window_ = tarnevox::testing::beginFakeDisplaySuite(L"TarnevoxFakeRenderThreadTest",
+                                                       L"fake render thread", WS_POPUP | WS_VISIBLE);
   }
-  static void TearDownTestSuite() {
-    setDirect3DLoader(nullptr);
-    fake_debug_capture(FALSE);
-    DestroyWindow(window_);
-  }
+  static void TearDownTestSuite() { tarnevox::testing::endFakeDisplaySuite(window_); }
 
   void SetUp() override {
     ASSERT_NE(window_, nullptr);
