@@ -1,6 +1,7 @@
 #include "analysis/frame_analysis.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #if !defined(TARNEVOX_NO_SIMD) && \
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
@@ -105,10 +106,13 @@ void analyseBlock(const HostBlock& block, float* spectrum, float* wave,
     spectrum[b] = stored >= 0.0f ? stored : 0.0f;
   }
 
-  // The waveform reads the same bytes as unsigned values.
-  const double scale = 0.4f;
+  // The columns show the size of the signed samples, so silence draws nothing and the
+  // two half-waves of a tone stand equally tall.
+  const double scale = 0.8f;
   for (int i = 0; i < kWaveColumnCount; ++i) {
-    wave[i] = static_cast<float>((block[0][i] + block[1][i]) * 0.5 * scale);
+    const int size0 = std::abs((block[0][i] ^ 0x80) - 128);
+    const int size1 = std::abs((block[1][i] ^ 0x80) - 128);
+    wave[i] = static_cast<float>((size0 + size1) * 0.5 * scale);
   }
 }
 

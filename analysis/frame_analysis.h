@@ -23,7 +23,7 @@ extern const double referenceExponent;  // 3.3
 // The transform the analysis runs; a parameter only so the benchmarks can compare.
 using RealTransform = void (*)(double* data, FftWorkArea& workArea);
 
-// Overwrites all of spectrum[0..63] (levels, 0 or more) and wave[0..575] (0 to 102).
+// Overwrites all of spectrum[0..63] (levels, 0 or more) and wave[0..575] (0 to 102.4).
 // Not reentrant: it uses gAnalysis.
 void analyseBlock(const HostBlock& block, float* spectrum, float* wave,
                   RealTransform transform = realFft512);

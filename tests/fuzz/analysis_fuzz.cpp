@@ -1,4 +1,4 @@
-// Any host block: the levels are finite and not negative, the targets within 0..102.
+// Any host block: the levels are finite and not negative, the targets within 0..102.4.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!std::isfinite(level) || level < 0.0f) std::abort();
   }
   for (float target : wave) {
-    if (!(target >= 0.0f && target <= 102.0f)) std::abort();
+    if (!(target >= 0.0f && target <= 102.4f)) std::abort();
   }
   return 0;
 }

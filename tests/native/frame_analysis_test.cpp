@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -38,22 +39,25 @@ TEST(FrameAnalysis, ConstantBlocksGiveTheirKnownLevels) {
   HostBlock block;
   fill(block, 0x00, 0x00);
   expectOnlyLowBands(analyse(block), 0, 0, 0.0f);
-  // -128 on the spectrum path, 128 on the waveform path.
+  // -128 in both paths: the columns show the size of the signed sample.
   fill(block, 0x80, 0x80);
-  expectOnlyLowBands(analyse(block), 304.78, 23.46, 51.2f);
-  EXPECT_EQ(static_cast<double>(51.2f), static_cast<double>(static_cast<float>(128 * 0.4f)));
+  expectOnlyLowBands(analyse(block), 304.78, 23.46, 102.4f);
+  EXPECT_EQ(static_cast<double>(102.4f), static_cast<double>(static_cast<float>(128 * 0.8f)));
   fill(block, 0x7F, 0x7F);
-  expectOnlyLowBands(analyse(block), 304.30, 22.98, 50.8f);
-  // A constant -1 and a constant +1 have equal magnitudes.
+  expectOnlyLowBands(analyse(block), 304.30, 22.98, 101.6f);
+  // A constant -1 and a constant +1 have equal magnitudes and equal columns.
   fill(block, 0xFF, 0x01);
   Targets t = analyse(block);
   EXPECT_NEAR(t.spectrum[0], 9.77, 0.01);
   for (int b = 1; b < kBandCount; ++b) EXPECT_EQ(t.spectrum[b], 0.0f) << "band " << b;
-  for (float v : t.wave) ASSERT_EQ(v, 51.2f);
+  for (float v : t.wave) ASSERT_EQ(v, 0.8f);
   fill(block, 0xFF, 0xFF);
-  t = analyse(block);
-  for (float v : t.wave) ASSERT_EQ(v, static_cast<float>(255 * 0.4f));
-  EXPECT_NEAR(t.wave[0], 102.0, 1e-4);
+  for (float v : analyse(block).wave) ASSERT_EQ(v, 0.8f);
+  fill(block, 0x01, 0x01);
+  for (float v : analyse(block).wave) ASSERT_EQ(v, 0.8f);
+  // The extremes of the two channels average: (128 + 127) x 0.4.
+  fill(block, 0x80, 0x7F);
+  for (float v : analyse(block).wave) ASSERT_EQ(v, static_cast<float>(255 * 0.5 * 0.8f));
 }
 
 void fillSine(unsigned char* channel) {
@@ -85,6 +89,24 @@ TEST(FrameAnalysis, ASineLandsInItsBandAndOneChannelHalvesIt) {
   EXPECT_NEAR(both.spectrum[5] - one.spectrum[5], 140 * std::log10(2.0), 1e-3);
 }
 
+// Half a period apart the samples are negated, so the columns repeat: both half-waves
+// stand equally tall, and the envelope rises and falls smoothly.
+TEST(FrameAnalysis, ASineGivesTheSameColumnsForBothHalfWaves) {
+  HostBlock block;
+  fillSine(block[0]);
+  fillSine(block[1]);
+  const Targets t = analyse(block);
+  float highest = 0.0f;
+  for (int i = 0; i < kWaveColumnCount; ++i) {
+    if (i + 16 < kWaveColumnCount) ASSERT_EQ(t.wave[i], t.wave[i + 16]) << "column " << i;
+    if (i > 0) ASSERT_LE(std::fabs(t.wave[i] - t.wave[i - 1]), 16.0f) << "column " << i;
+    highest = std::max(highest, t.wave[i]);
+  }
+  EXPECT_EQ(highest, static_cast<float>(100 * 0.8f));
+  EXPECT_EQ(t.wave[0], 0.0f);   // the zero crossings draw nothing
+  EXPECT_EQ(t.wave[16], 0.0f);
+}
+
 TEST(FrameAnalysis, TheTailOfEachChannelReachesOnlyTheWaveform) {
   HostBlock block;
   fillSine(block[0]);
@@ -97,7 +119,7 @@ TEST(FrameAnalysis, TheTailOfEachChannelReachesOnlyTheWaveform) {
   const Targets after = analyse(block);
   EXPECT_EQ(std::memcmp(before.spectrum, after.spectrum, sizeof before.spectrum), 0);
   EXPECT_EQ(std::memcmp(before.wave, after.wave, 512 * sizeof(float)), 0);
-  for (int i = 512; i < kSamplesPerChannel; ++i) EXPECT_EQ(after.wave[i], 51.0f);
+  for (int i = 512; i < kSamplesPerChannel; ++i) EXPECT_EQ(after.wave[i], 0.4f);
 }
 
 TEST(FrameAnalysis, RepeatsExactlyAndOverwritesEverything) {
@@ -111,7 +133,7 @@ TEST(FrameAnalysis, RepeatsExactlyAndOverwritesEverything) {
   for (float v : first.spectrum) EXPECT_GE(v, 0.0f);
   for (float v : first.wave) {
     EXPECT_GE(v, 0.0f);
-    EXPECT_LE(v, 102.0f);
+    EXPECT_LE(v, 102.4f);
   }
 }
 

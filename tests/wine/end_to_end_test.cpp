@@ -130,7 +130,7 @@ void expectShape(const Picture& p, Shape shape, RgbColor fg, RgbColor bg) {
     // Nothing is drawn in the right-most pixel columns beyond the last bar.
     for (int y = 0; y < p.height; y += 7) EXPECT_TRUE(nearColour(p.at(1023, y), bg)) << y;
   } else {
-    // Columns stand on the centre line and reach at most 408 pixels either way.
+    // Columns stand on the centre line and reach at most 410 pixels either way.
     int centre = 0;
     for (int x = 0; x < 1024; ++x) centre += sameColour(p.at(x, 511), fg) ? 1 : 0;
     EXPECT_GT(centre, 200) << "few columns cross the centre line";

@@ -54,7 +54,7 @@ TEST(RenderCallback, ARunningModuleGetsTheLevelsOfItsBlock) {
   EXPECT_NEAR(r->targetSpectrum[0], 304.78, 0.01);
   EXPECT_NEAR(r->targetSpectrum[1], 23.46, 0.01);
   for (int b = 2; b < kBandCount; ++b) EXPECT_EQ(r->targetSpectrum[b], 0.0f) << b;
-  for (float v : r->targetWave) ASSERT_EQ(v, 51.2f);
+  for (float v : r->targetWave) ASSERT_EQ(v, 102.4f);
   // The shown values are the render thread's business.
   for (float v : r->shownSpectrum) EXPECT_EQ(v, 0.0f);
 
@@ -121,7 +121,7 @@ TEST(RenderCallback, TheAnalysisHoldsTheLockAndANullModuleChangesNothing) {
   VisModule m = moduleWith(0x7F, 0x7F, 0);
   expectWaitsForTheLock(r.get(), &m, kStatusOk);
   EXPECT_NEAR(r->targetSpectrum[0], 304.30, 0.01);
-  EXPECT_EQ(r->targetWave[575], 50.8f);
+  EXPECT_EQ(r->targetWave[575], 101.6f);
 }
 
 }  // namespace
