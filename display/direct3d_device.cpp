@@ -34,7 +34,9 @@ void fillPresentParams(D3DPRESENT_PARAMETERS& params) {
   params.BackBufferCount = 0;
   params.MultiSampleType = D3DMULTISAMPLE_NONE;
   params.MultiSampleQuality = 0;
-  params.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  // The trails need the previous picture in the back buffer; only the copy effect
+  // promises that Present leaves it there.
+  params.SwapEffect = D3DSWAPEFFECT_COPY;
   params.hDeviceWindow = nullptr;  // the focus window given to CreateDevice
   params.Windowed = TRUE;
   params.EnableAutoDepthStencil = TRUE;

@@ -206,7 +206,7 @@ TEST_F(FakeDisplayTest, StartLoadsCreatesAndSetsTheFixedStateInOrder) {
   expected.BackBufferWidth = 1024;
   expected.BackBufferHeight = 1024;
   expected.BackBufferFormat = D3DFMT_X8R8G8B8;
-  expected.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  expected.SwapEffect = D3DSWAPEFFECT_COPY;  // Present keeps the picture for the trails
   expected.Windowed = TRUE;
   expected.EnableAutoDepthStencil = TRUE;
   expected.AutoDepthStencilFormat = D3DFMT_D16;
