@@ -22,13 +22,16 @@ void advanceFrameClock(Renderer* renderer) {
       static_cast<double>(delta) / static_cast<double>(renderer->counterFrequency) * 60.0;
 }
 
-// A hidden, minimised, empty or disabled window gets no frame.
+// A hidden, minimised, empty or disabled window gets no frame. A child window is never
+// iconic itself, so the top-level window it sits in (the host's frame) is asked too.
 bool windowCanBeSeen(Renderer* renderer) {
   RECT client;
   if (renderer->window == nullptr) return false;
   GetClientRect(renderer->window, &client);
-  return IsWindowVisible(renderer->window) && !IsIconic(renderer->window) &&
-         !IsRectEmpty(&client) && IsWindowEnabled(renderer->window);
+  if (!IsWindowVisible(renderer->window) || IsIconic(renderer->window)) return false;
+  const HWND topLevel = GetAncestor(renderer->window, GA_ROOT);
+  if (topLevel != nullptr && (IsIconic(topLevel) || !IsWindowVisible(topLevel))) return false;
+  return !IsRectEmpty(&client) && IsWindowEnabled(renderer->window);
 }
 
 void runRenderLoop(Renderer* renderer) {
