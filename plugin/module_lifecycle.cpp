@@ -18,7 +18,6 @@ constexpr wchar_t kClassName[] = L"Tarnevox";
 constexpr LPARAM kEmbedServiceRequest = 505;
 constexpr LPARAM kVisualWindowAnnouncement = 611;
 constexpr DWORD kVisualStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-constexpr int kVisualSize = 1024;
 
 struct StartFailure {
   const wchar_t* text;
@@ -58,9 +57,12 @@ ATOM registerVisualClass(HINSTANCE instance) {
   return RegisterClassW(&windowClass);
 }
 
+// The window covers the frame's client area; Present scales the whole canvas into it.
 HWND createVisualWindow(HWND frame, HINSTANCE instance) {
+  RECT client = {};
+  GetClientRect(frame, &client);
   return CreateWindowExW(0, kClassName, nullptr, kVisualStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                         kVisualSize, kVisualSize, frame, nullptr, instance, nullptr);
+                         client.right, client.bottom, frame, nullptr, instance, nullptr);
 }
 
 // Hands the new renderer to the render thread and waits until it has tried Direct3D.
@@ -105,6 +107,7 @@ int __cdecl onInit(VisModule* module) {
   HWND visual = createVisualWindow(frame, module->dllInstance);
   if (visual == nullptr) return failStart(module, nullptr, kWindowFailure);
   SetWindowLongPtrW(visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(module));
+  SetTimer(visual, kFollowFrameTimer, kFollowFrameMs, nullptr);
   SendMessageW(host, WM_USER, reinterpret_cast<WPARAM>(visual), kVisualWindowAnnouncement);
 
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);

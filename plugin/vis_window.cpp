@@ -18,14 +18,31 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DISPLAYCHANGE:
       if (module != nullptr) applySkinColors(module);
       return 0;
+    case WM_TIMER:
+      if (wParam != kFollowFrameTimer) break;
+      coverParentClientArea(window);
+      return 0;
     case WM_KEYDOWN:
     case WM_KEYUP:
       // The host handles its keys even while the visual has the focus.
       if (module != nullptr) PostMessageW(module->parentWindow, message, wParam, lParam);
       return 0;
     default:
-      return DefWindowProcW(window, message, wParam, lParam);
+      break;
   }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void coverParentClientArea(HWND visual) {
+  const HWND parent = GetParent(visual);
+  if (parent == nullptr || IsIconic(GetAncestor(visual, GA_ROOT))) return;
+  RECT frame;
+  RECT current;
+  if (!GetClientRect(parent, &frame) || !GetWindowRect(visual, &current)) return;
+  MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&current), 2);
+  if (EqualRect(&frame, &current)) return;
+  SetWindowPos(visual, nullptr, 0, 0, frame.right, frame.bottom,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 }  // namespace tarnevox

@@ -1,10 +1,21 @@
-// The visual window's procedure: no erasing, keys forwarded to the host, recolouring.
+// The visual window's procedure: no erasing, keys forwarded to the host, recolouring,
+// and the window kept over the whole client area of the frame it sits in.
 #pragma once
 
 #include <windows.h>
 
 namespace tarnevox {
 
+// The timer, on the visual window, that keeps it over the frame's client area. Hosts
+// resize their frame without telling the plug-in, and Direct3D scales the whole canvas
+// into whatever size the window has, so following the frame shows the whole picture.
+inline constexpr UINT_PTR kFollowFrameTimer = 1;
+inline constexpr UINT kFollowFrameMs = 25;
+
 LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Moves and sizes the visual window over its parent's whole client area, unless it is
+// there already or the frame is minimised (which would shrink it for nothing).
+void coverParentClientArea(HWND visual);
 
 }  // namespace tarnevox
