@@ -171,6 +171,17 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
         session.pumpFor(1500);
         expectShape(latestPicture(session), module == 0 ? Shape::kWaveform : Shape::kSpectrum,
                     kNewForeground, kNewBackground);
+      } else {
+        // A minimised frame costs no frames; restored, it draws again.
+        ShowWindow(session.frameWindow(), SW_MINIMIZE);
+        session.pumpFor(300);  // the pass under way may still present
+        DeleteFileW(latestPath().c_str());
+        session.pumpFor(1000);
+        EXPECT_EQ(GetFileAttributesW(latestPath().c_str()), INVALID_FILE_ATTRIBUTES)
+            << "frames were presented while the frame was minimised";
+        ShowWindow(session.frameWindow(), SW_RESTORE);
+        expectShape(latestPicture(session), module == 0 ? Shape::kWaveform : Shape::kSpectrum,
+                    kForeground, kBackground);
       }
       session.requestStop();
       const SessionReport report = session.wait();

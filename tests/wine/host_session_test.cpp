@@ -98,6 +98,67 @@ TEST(HostLibrary, LoadsAPluginAndRefusesWhatIsNone) {
   EXPECT_EQ(error.find('\n'), std::string::npos) << error;
 }
 
+double nowMs() {
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// The visual window lies exactly over the frame's client area within 100 ms.
+::testing::AssertionResult coversTheFrameSoon(VisSession& session) {
+  const HWND frame = session.frameWindow();
+  const HWND visual = session.visualWindow();
+  const double start = nowMs();
+  RECT client = {}, covered = {};
+  for (;;) {
+    GetClientRect(frame, &client);
+    GetWindowRect(visual, &covered);
+    MapWindowPoints(HWND_DESKTOP, frame, reinterpret_cast<POINT*>(&covered), 2);
+    if (EqualRect(&client, &covered)) return ::testing::AssertionSuccess();
+    if (nowMs() - start > 100.0) break;
+    session.pumpFor(5);
+  }
+  return ::testing::AssertionFailure()
+         << "the frame's client area is " << client.right << " x " << client.bottom
+         << ", the visual window covers (" << covered.left << ", " << covered.top << ") to ("
+         << covered.right << ", " << covered.bottom << ") after 100 ms";
+}
+
+void resizeClientArea(HWND frame, int width, int height) {
+  RECT bounds = {0, 0, width, height};
+  AdjustWindowRectEx(&bounds, static_cast<DWORD>(GetWindowLongW(frame, GWL_STYLE)), FALSE, 0);
+  SetWindowPos(frame, nullptr, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The whole canvas shows in any frame, because the visual window covers the frame's
+// client area and follows it, also in a host that sizes the announced window itself.
+TEST_F(HostSessionTest, TheVisualWindowCoversTheFrameAndFollowsItsResizes) {
+  for (const bool hostSizesIt : {false, true}) {
+    SCOPED_TRACE(hostSizesIt ? "host sizes the visual window" : "plug-in alone");
+    SessionOptions options;
+    options.module = 1;
+    options.frameWidth = 640;
+    options.frameHeight = 480;
+    options.sizeVisualWindow = hostSizesIt;
+    VisSession session;
+    std::string error;
+    ASSERT_TRUE(session.start(library_, options, &error)) << error;
+    ASSERT_EQ(session.initResult(), 0);
+    RECT client;
+    GetClientRect(session.visualWindow(), &client);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 480);
+    for (const SIZE size : {SIZE{300, 150}, SIZE{1200, 320}, SIZE{275, 116}, SIZE{1024, 1024}}) {
+      resizeClientArea(session.frameWindow(), size.cx, size.cy);
+      EXPECT_TRUE(coversTheFrameSoon(session)) << size.cx << " x " << size.cy;
+    }
+    session.requestStop();
+    EXPECT_EQ(session.wait().withdrawals, 1);
+  }
+}
+
 // What the module finds in its record, and the frame it was given, while it runs.
 TEST_F(HostSessionTest, HandsTheModuleItsSignalInAFrameOfTheChosenSize) {
   SessionOptions options;

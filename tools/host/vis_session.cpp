@@ -60,6 +60,13 @@ bool registerClasses(HINSTANCE instance, WNDPROC hostProc, WNDPROC frameProc) {
   return true;
 }
 
+// What hosts that size the announced window themselves do with it.
+void fitToClientArea(HWND visual, HWND frame) {
+  RECT client;
+  if (visual == nullptr || !IsChild(frame, visual) || !GetClientRect(frame, &client)) return;
+  SetWindowPos(visual, nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The session whose address went into the window's creation data.
 VisSession* sessionOf(HWND window, UINT message, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -343,6 +350,7 @@ LRESULT VisSession::answerHostMessage(WPARAM wParam, LPARAM lParam) {
         ++report_.withdrawals;
       }
       visualWindow_ = reinterpret_cast<HWND>(wParam);
+      if (options_.sizeVisualWindow) fitToClientArea(visualWindow_.load(), frameWindow_.load());
       return 0;
     case kSkinBitmapRequest:
       ++report_.skinRequests;
@@ -389,6 +397,9 @@ LRESULT CALLBACK VisSession::frameWindowProc(HWND window, UINT message, WPARAM w
       return 0;
     case WM_KEYDOWN:
       if (wParam == VK_ESCAPE) session->requestStop(StopReason::kEscapeKey);
+      return 0;
+    case WM_SIZE:
+      if (session->options_.sizeVisualWindow) fitToClientArea(session->visualWindow(), window);
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

@@ -78,6 +78,9 @@ struct SessionOptions {
   DWORD timeLimitMs = 0;         // stop this long after onInit returned; 0: no limit
   int frameWidth = 1024;         // client area of the frame window
   int frameHeight = 1024;
+  // Keep the announced visual window over the frame's client area, on the announcement
+  // and on every resize of the frame, as some hosts do themselves.
+  bool sizeVisualWindow = false;
 };
 
 struct SessionReport {
