@@ -12,84 +12,15 @@
 
 #include "engine/render_thread.h"
 #include "engine/renderer.h"
+#include "tests/wine/screen_grab.h"
 
 using namespace tarnevox;
+using tarnevox::testing::grabScreen;
+using tarnevox::testing::looksLike;
+using tarnevox::testing::Rgb;
+using tarnevox::testing::ScreenShot;
 
 namespace {
-
-struct Rgb {
-  int r, g, b;
-};
-
-// A screen grab, read from the binary PPM that ImageMagick writes.
-class ScreenShot {
- public:
-  bool load(const char* unixPath, const wchar_t* windowsPath) {
-    FILE* file = _wfopen(windowsPath, L"rb");
-    if (file == nullptr) return false;
-    int maxValue = 0;
-    const bool header = std::fscanf(file, "P6 %d %d %d", &width_, &height_, &maxValue) == 3 &&
-                        maxValue == 255 && std::fgetc(file) != EOF;
-    pixels_.resize(header ? static_cast<size_t>(width_) * height_ * 3 : 0);
-    const bool body = header && std::fread(pixels_.data(), 1, pixels_.size(), file) == pixels_.size();
-    std::fclose(file);
-    (void)unixPath;
-    return body;
-  }
-  Rgb at(int x, int y) const {
-    const unsigned char* p = &pixels_[(static_cast<size_t>(y) * width_ + x) * 3];
-    return Rgb{p[0], p[1], p[2]};
-  }
-  int width() const { return width_; }
-  int height() const { return height_; }
-
- private:
-  int width_ = 0;
-  int height_ = 0;
-  std::vector<unsigned char> pixels_;
-};
-
-// Runs ImageMagick's import (a Linux program, started through Wine) on the root window.
-bool grabScreen(ScreenShot& shot) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring windowsPath = std::wstring(temp) + L"tarnevox-screen.ppm";
-  char unixPath[MAX_PATH * 2];
-  // Wine maps the Windows temp folder into the prefix; ask it for the Unix name.
-  using ToUnix = char*(CDECL*)(const WCHAR*);
-  auto wineGetUnixFileName = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (wineGetUnixFileName == nullptr) return false;
-  char* converted = wineGetUnixFileName(windowsPath.c_str());
-  if (converted == nullptr) return false;
-  std::snprintf(unixPath, sizeof unixPath, "%s", converted);
-  HeapFree(GetProcessHeap(), 0, converted);
-
-  // Wine does not wait for a Linux program to end, so the grab is written under another
-  // name and renamed when complete; the rename is what this waits for.
-  std::wstring command = L"Z:\\bin\\sh -c \"/usr/bin/import -window root -depth 8 ";
-  std::wstring unixName;
-  for (const char* c = unixPath; *c != 0; ++c) unixName += static_cast<wchar_t>(*c);
-  command += unixName + L".part.ppm && mv " + unixName + L".part.ppm " + unixName + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  DeleteFileW(windowsPath.c_str());
-  if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    std::fprintf(stderr, "cannot start import: error %lu\n", GetLastError());
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  for (int waited = 0; waited < 300; ++waited) {
-    if (GetFileAttributesW(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES) break;
-    Sleep(100);
-  }
-  if (shot.load(unixPath, windowsPath.c_str())) return true;
-  std::fprintf(stderr, "cannot read the screen grab %s\n", unixPath);
-  return false;
-}
 
 void pumpMessages(DWORD milliseconds) {
   const DWORD end = GetTickCount() + milliseconds;
@@ -98,11 +29,6 @@ void pumpMessages(DWORD milliseconds) {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     Sleep(10);
   }
-}
-
-bool looksLike(const Rgb& actual, const Rgb& expected) {
-  return std::abs(actual.r - expected.r) <= 2 && std::abs(actual.g - expected.g) <= 2 &&
-         std::abs(actual.b - expected.b) <= 2;
 }
 
 ::testing::AssertionResult pixelIs(const ScreenShot& shot, int x, int y, const Rgb& expected) {
