@@ -2,8 +2,11 @@
 # What `make demo` shows: the shipping DLL's export and imports, its modules, and both
 # visualizations running in the stand-in host under Wine. The frames come from the
 # capturing d3d9.dll beside the host (a child window's frames never reach an X screen
-# under Wine) and end up as out/waveform.png, out/spectrum.png and out/tarnevox.gif.
-# With a display the frame window is shown live as well; without one, a private Xvfb.
+# under Debian's Wine) and end up as out/waveform.png, out/spectrum.png and
+# out/tarnevox.gif. Then the spectrum runs in a small frame under the private Wine copy
+# of tools/private-wine.sh, which does show them, for out/frame-small.png (skipped, with
+# a message, where that copy cannot be made). With a display the frame window is shown
+# live as well; without one, a private Xvfb.
 #
 # Settings: TARNEVOX_DEMO_I686 and TARNEVOX_DEMO_X86_64 (build trees, default
 # build/i686 and build/x86_64), TARNEVOX_DEMO_OUT (default out), TARNEVOX_DEMO_SECONDS
@@ -78,5 +81,28 @@ done
 convert -delay 8 -loop 0 $gif_frames -layers Optimize "$out/tarnevox.gif"
 echo "wrote ${out#$repo/}/tarnevox.gif"
 rm -rf "$frames"
+
+# A player's small frame as the X screen shows it. Only the private Wine copy shows a
+# child window's frames on the screen; it gets an X server and a prefix of its own.
+echo
+echo "== The spectrum in a frame of 300 x 150 client pixels, as the X screen shows it"
+shot_status=0
+"$repo/tools/private-wine.sh" with "$x86_64/private-wine" sh -c '
+  "$TARNEVOX_WINE" "$1/tarnevox-host.exe" --module 1 --signal beat --size 300x150 \
+    --seconds 6 "$1/vis_tarnevox.dll" >/dev/null 2>&1 &
+  for i in $(seq 1 100); do
+    frame=$(xwininfo -root -tree | sed -n "s/^ *\(0x[0-9a-f]*\) \"Tarnevox\":.*/\1/p" | head -n 1)
+    [ -n "$frame" ] && break
+    sleep 0.1
+  done
+  [ -n "$frame" ] || { echo "demo: the frame did not appear" >&2; exit 1; }
+  sleep 2.5
+  import -window "$frame" "$2"
+  wait' sh "$x86_64/bin" "$out/frame-small.png" || shot_status=$?
+case $shot_status in
+  0) echo "wrote ${out#$repo/}/frame-small.png" ;;
+  77) echo "no ${out#$repo/}/frame-small.png: this Wine cannot show a child window's frames" ;;
+  *) echo "demo: the small frame could not be shown" >&2; exit 1 ;;
+esac
 echo
 echo "demo took $(( $(date +%s) - started )) s"
