@@ -100,9 +100,15 @@ void analyseBlock(const HostBlock& block, float* spectrum, float* wave,
       sum += (m1[bin] + m0[bin]) * 0.5;
     }
     const double average = sum / kBinsPerBand;
+    // Silence would give the logarithm of 0, minus infinity, a level stored as 0 like any
+    // negative one; it is stored as 0 without taking it, which would raise a division by
+    // zero on a thread that traps it.
+    if (!(average > 0.0)) {
+      spectrum[b] = 0.0f;
+      continue;
+    }
     const double level = std::log10(average / k.reference);
     const float stored = static_cast<float>((level - k.tilt[b] + 1) * 140);
-    // Silence gives minus infinity, which is stored as 0 like any negative level.
     spectrum[b] = stored >= 0.0f ? stored : 0.0f;
   }
 

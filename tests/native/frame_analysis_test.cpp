@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace tarnevox {
@@ -135,6 +137,32 @@ TEST(FrameAnalysis, RepeatsExactlyAndOverwritesEverything) {
     EXPECT_GE(v, 0.0f);
     EXPECT_LE(v, 102.4f);
   }
+}
+
+// Hosts that unmask invalid operation, division by zero and overflow (as Delphi programs
+// do) must get no trap from the analysis, and the same results as everyone else. A trap
+// ends this test with SIGFPE.
+TEST(FrameAnalysis, NoTrapWithFloatingPointExceptionsUnmasked) {
+  HostBlock silence{};
+  HostBlock fullScale;
+  HostBlock noise;
+  std::uint32_t state = 2024;
+  for (int c = 0; c < kHostChannels; ++c) {
+    for (int n = 0; n < kSamplesPerChannel; ++n) {
+      fullScale[c][n] = (n / 8) % 2 == 0 ? 0x80 : 0x7F;
+      state = state * 1664525u + 1013904223u;
+      noise[c][n] = static_cast<unsigned char>(state >> 24);
+    }
+  }
+  for (const HostBlock* block : {&silence, &fullScale, &noise}) {
+    const Targets masked = analyse(*block);
+    feclearexcept(FE_ALL_EXCEPT);
+    feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+    const Targets trapped = analyse(*block);
+    fedisableexcept(FE_ALL_EXCEPT);
+    EXPECT_EQ(std::memcmp(&masked, &trapped, sizeof masked), 0);
+  }
+  EXPECT_EQ(analyse(silence).spectrum[0], 0.0f);
 }
 
 }  // namespace
