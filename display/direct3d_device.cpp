@@ -5,6 +5,7 @@
 #include "common/color_access.h"
 #include "common/debug_log.h"
 #include "display/quad_batch.h"
+#include "engine/render_thread.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
@@ -102,7 +103,11 @@ Status initDisplay(Renderer* renderer) {
   renderer->d3d = create(D3D_SDK_VERSION);
   if (renderer->d3d == nullptr) return E_FAIL;
 
-  renderer->d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &renderer->deviceCaps);
+  // Without capabilities the device is made with the least it may ask for.
+  if (FAILED(renderer->d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
+                                          &renderer->deviceCaps))) {
+    std::memset(&renderer->deviceCaps, 0, sizeof renderer->deviceCaps);
+  }
   fillPresentParams(renderer->presentParams);
   const HRESULT created = renderer->d3d->CreateDevice(
       D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
@@ -135,7 +140,7 @@ Status resetDevice(Renderer* renderer) {
   releaseAndClear(renderer->vertexBuffer);
   const HRESULT result = renderer->device->Reset(&renderer->presentParams);
   if (result == D3DERR_DEVICELOST) {
-    Sleep(50);
+    pauseRenderThread(renderer, 50);
     return kStatusNothingDone;
   }
   if (FAILED(result)) {

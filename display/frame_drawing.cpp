@@ -5,6 +5,7 @@
 #include "display/direct3d_device.h"
 #include "display/frame_geometry.h"
 #include "display/quad_batch.h"
+#include "engine/render_thread.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
@@ -15,9 +16,9 @@ namespace {
 Status makeDeviceUsable(Renderer* renderer) {
   const HRESULT level = renderer->device->TestCooperativeLevel();
   if (SUCCEEDED(level)) return S_OK;
-  Sleep(50);
+  pauseRenderThread(renderer, 50);
   if (level == D3DERR_DEVICELOST) {
-    Sleep(50);
+    pauseRenderThread(renderer, 50);
     return kStatusNothingDone;
   }
   if (level == D3DERR_DEVICENOTRESET) {
@@ -63,22 +64,23 @@ Status drawFrame(Renderer* renderer) {
   if (makeDeviceUsable(renderer) != S_OK) return kStatusNothingDone;
   // A reset that reported a lost device leaves no buffer: never lock what is not there.
   if (renderer->vertexBuffer == nullptr) {
-    Sleep(50);
+    pauseRenderThread(renderer, 50);
     return kStatusNothingDone;
   }
 
   IDirect3DDevice9* device = renderer->device;
   if (FAILED(device->BeginScene())) {
-    Sleep(50);
+    pauseRenderThread(renderer, 50);
   } else {
     if (lockBatch(renderer) == S_OK) {
       emitFrameQuads(renderer);
-      flushBatch(renderer);
-      renderer->vertexBuffer->Unlock();
+      finishBatch(renderer);
     }
     device->EndScene();
   }
-  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) Sleep(50);
+  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) {
+    pauseRenderThread(renderer, 50);
+  }
   return S_OK;
 }
 

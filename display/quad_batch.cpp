@@ -12,11 +12,12 @@ Status lockBatch(Renderer* renderer) {
   return FAILED(result) ? E_FAIL : S_OK;
 }
 
-Status flushBatch(Renderer* renderer) {
-  if (renderer->vertexCount == 0) return kStatusNothingDone;
-  IDirect3DDevice9* device = renderer->device;
+namespace {
 
-  // Only the new lock decides the result; a failed draw still counts as drawn.
+// Unlocks the buffer and draws the pending vertices. The results are not examined: a
+// failed draw still counts as drawn.
+void drawPending(Renderer* renderer) {
+  IDirect3DDevice9* device = renderer->device;
   renderer->vertexBuffer->Unlock();
   renderer->lockedVertices = nullptr;
   device->SetFVF(kQuadVertexFormat);
@@ -25,7 +26,27 @@ Status flushBatch(Renderer* renderer) {
   device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, renderer->vertexCount / 3);
   renderer->vertexCount = 0;
   renderer->texture = nullptr;
-  return lockBatch(renderer);
+}
+
+}  // namespace
+
+Status flushBatch(Renderer* renderer) {
+  if (renderer->vertexCount == 0) return kStatusNothingDone;
+  drawPending(renderer);
+  return lockBatch(renderer);  // only the new lock decides the result
+}
+
+Status finishBatch(Renderer* renderer) {
+  if (renderer->vertexCount != 0) {
+    drawPending(renderer);
+    return S_OK;
+  }
+  // Nothing pending; the buffer is still locked unless a flush failed to lock it again.
+  if (renderer->lockedVertices != nullptr) {
+    renderer->vertexBuffer->Unlock();
+    renderer->lockedVertices = nullptr;
+  }
+  return kStatusNothingDone;
 }
 
 }  // namespace tarnevox

@@ -15,4 +15,8 @@ Status flushBatch(Renderer* renderer);
 // Locks the whole buffer for a new frame; the address goes into lockedVertices.
 Status lockBatch(Renderer* renderer);
 
+// Ends the frame's batch: draws what is pending like flushBatch, but leaves the buffer
+// unlocked for the next frame's own lock. 0 when it drew, 1 when nothing was pending.
+Status finishBatch(Renderer* renderer);
+
 }  // namespace tarnevox

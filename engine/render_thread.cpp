@@ -11,6 +11,8 @@ namespace {
 
 constexpr DWORD kStopTimeoutMs = 2000;
 constexpr DWORD kTerminatedExitCode = 255;
+// TerminateThread only starts the termination; this long is waited for it to complete.
+constexpr DWORD kTerminationWaitMs = 1000;
 
 // Sixtieths of a second since the previous pass; a failed counter read keeps the old delta.
 void advanceFrameClock(Renderer* renderer) {
@@ -34,20 +36,34 @@ bool windowCanBeSeen(Renderer* renderer) {
   return !IsRectEmpty(&client) && IsWindowEnabled(renderer->window);
 }
 
+bool stopRequested(Renderer* renderer) {
+  return WaitForSingleObject(renderer->stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+// The event also ends a loop whose flag was raised after an early stop request had
+// already cleared it.
 void runRenderLoop(Renderer* renderer) {
-  while (InterlockedExchange(&renderer->running, 1) != 0) {
+  while (InterlockedExchange(&renderer->running, 1) != 0 && !stopRequested(renderer)) {
     advanceFrameClock(renderer);
     animate(renderer);
     if (windowCanBeSeen(renderer)) {
       drawFrame(renderer);
     } else {
-      Sleep(50);
+      pauseRenderThread(renderer, 50);
     }
-    Sleep(10);
+    pauseRenderThread(renderer, 10);
   }
 }
 
 }  // namespace
+
+void pauseRenderThread(Renderer* renderer, DWORD milliseconds) {
+  if (renderer->stopEvent != nullptr) {
+    WaitForSingleObject(renderer->stopEvent, milliseconds);
+  } else {
+    Sleep(milliseconds);
+  }
+}
 
 Status startThread(Renderer* renderer) {
   LARGE_INTEGER now;
@@ -55,8 +71,13 @@ Status startThread(Renderer* renderer) {
   renderer->lastCounter = now.QuadPart;
   renderer->frameDelta = 0.0;
   if (renderer->thread != nullptr) return kStatusNothingDone;
+  renderer->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // manual reset
+  if (renderer->stopEvent == nullptr) return E_FAIL;
   renderer->thread = CreateThread(nullptr, 0, renderThreadProc, renderer, 0, nullptr);
-  return renderer->thread != nullptr ? S_OK : E_FAIL;
+  if (renderer->thread != nullptr) return S_OK;
+  CloseHandle(renderer->stopEvent);
+  renderer->stopEvent = nullptr;
+  return E_FAIL;
 }
 
 DWORD WINAPI renderThreadProc(LPVOID parameter) {
@@ -90,15 +111,28 @@ DWORD renderThreadMain(Renderer* renderer) {
 Status stopThread(Renderer* renderer) {
   if (renderer->thread == nullptr) return kStatusNothingDone;
   InterlockedExchange(&renderer->running, 0);
+  SetEvent(renderer->stopEvent);
   if (WaitForSingleObject(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
     TerminateThread(renderer->thread, kTerminatedExitCode);
+    WaitForSingleObject(renderer->thread, kTerminationWaitMs);
+    // It may have died holding anything; nothing it used is freed or reused.
+    renderer->abandoned = true;
   }
   CloseHandle(renderer->thread);
+  if (!renderer->abandoned) CloseHandle(renderer->stopEvent);
+  renderer->stopEvent = nullptr;
   renderer->frameDelta = 0.0;
   renderer->thread = nullptr;
   renderer->counterFrequency = 0;
   renderer->lastCounter = 0;
   return S_OK;
+}
+
+bool retireRenderer(Renderer* renderer) {
+  stopThread(renderer);
+  if (renderer->abandoned) return false;
+  delete renderer;
+  return true;
 }
 
 }  // namespace tarnevox

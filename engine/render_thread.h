@@ -14,4 +14,13 @@ Status stopThread(Renderer* renderer);
 DWORD WINAPI renderThreadProc(LPVOID parameter);
 DWORD renderThreadMain(Renderer* renderer);
 
+// The render thread's sleep: over at once when a stop is requested, so that a stop is
+// noticed within a pause. Without a thread (no stop event) it is a plain sleep.
+void pauseRenderThread(Renderer* renderer, DWORD milliseconds);
+
+// Stops the render thread and destroys the renderer, unless the thread had to be
+// terminated: then the renderer and all the thread may have held are left as they are,
+// and false is returned so that the caller leaves alone what the thread used too.
+bool retireRenderer(Renderer* renderer);
+
 }  // namespace tarnevox

@@ -31,7 +31,9 @@ Renderer::Renderer()
       mode(kModeWaveform),
       background{1.0f, 0.0f, 0.0f, 0.0f},
       foreground{1.0f, 1.0f, 1.0f, 1.0f},
-      running(0) {}
+      running(0),
+      stopEvent(nullptr),
+      abandoned(false) {}
 
 Renderer::~Renderer() { stopThread(this); }
 

@@ -67,6 +67,11 @@ class Renderer : public RendererBase {
   ColorF background;
   ColorF foreground;
   volatile LONG running;
+  // Set by stopThread to wake the render thread from its pauses at once.
+  HANDLE stopEvent;
+  // The render thread had to be terminated. Whatever it may have held (this object, its
+  // lock, the Direct3D objects) is left untouched for good: the object is not freed.
+  bool abandoned;
 };
 
 // Allocates from the process heap (not zeroed) and constructs; null when the heap is out.

@@ -264,7 +264,8 @@ static HRESULT WINAPI d3dGetDeviceCaps(IDirect3D9* self, UINT adapter, D3DDEVTYP
   checkAlive(object, "GetDeviceCaps");
   result = record(FAKE_D3D_GET_DEVICE_CAPS, D3D_OK, "d3d%u.GetDeviceCaps(%u, %d)", object->id,
                   adapter, (int)type);
-  if (caps != NULL) {
+  /* A failed call leaves the record as it was, as a real one may. */
+  if (caps != NULL && SUCCEEDED(result)) {
     memset(caps, 0, sizeof *caps);
     caps->DeviceType = type;
     caps->AdapterOrdinal = adapter;

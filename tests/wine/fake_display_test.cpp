@@ -45,8 +45,6 @@ Calls frameCalls(const std::string& vb, unsigned triangles) {
           "device1.SetTexture(0, null)",
           "device1.SetStreamSource(0, " + vb + ", 0, 28)",
           "device1.DrawPrimitive(4, 0, " + std::to_string(triangles) + ")",
-          vb + ".Lock(0, 0xe0000, 0x2000)",
-          vb + ".Unlock()",
           "device1.EndScene()",
           "device1.Present(null, null, null, null)"};
 }
@@ -231,6 +229,18 @@ TEST_F(FakeDisplayTest, BehaviourFlagsFollowTheDeviceCapabilities) {
     EXPECT_NE(created[0].find(std::string(", ") + c.flags + ")"), std::string::npos)
         << created[0];
   }
+  // Capabilities that cannot be read count as none, whatever the record held before.
+  releaseDisplay(renderer_);
+  fake_d3d9_reset();
+  fake_d3d9_set_dev_caps(0xFFFFFFFF);
+  fake_d3d9_script(FAKE_D3D_GET_DEVICE_CAPS, 1, 1, E_FAIL);
+  std::memset(&renderer_->deviceCaps, 0xFF, sizeof renderer_->deviceCaps);
+  renderer_->window = window_;
+  ASSERT_EQ(initDisplay(renderer_), 0);
+  EXPECT_EQ(renderer_->deviceCaps.DevCaps, 0u);
+  const Calls created = fake::calls(0, FAKE_D3D_CREATE_DEVICE);
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_NE(created[0].find(", 0x20)"), std::string::npos) << created[0];
 }
 
 TEST_F(FakeDisplayTest, StartFailuresReturnFailAndLeaveWhatWasMadeForTheRelease) {
@@ -510,17 +520,17 @@ TEST_F(FakeDisplayTest, FailedLockEndsTheSceneWithNothingDrawn) {
             concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
 }
 
-TEST_F(FakeDisplayTest, FailedRelockAfterTheFinalDrawStillEndsAndPresentsTheFrame) {
+// The frame's last draw leaves the buffer unlocked for the next frame's own lock.
+TEST_F(FakeDisplayTest, EachFrameLocksTheBufferOnce) {
   startDisplay();
-  fake_d3d9_script(FAKE_LOCK, 2, 2, E_FAIL);
-  EXPECT_EQ(drawFrame(renderer_), 0);
-  EXPECT_EQ(callsSinceMark(),
-            concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
-  EXPECT_EQ(renderer_->lockedVertices, nullptr);
-  EXPECT_EQ(renderer_->vertexCount, 0u);
-  mark();
-  EXPECT_EQ(drawFrame(renderer_), 0);
-  EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{"device1.DrawPrimitive(4, 0, 1154)"});
+  for (int frame = 0; frame < 3; ++frame) {
+    mark();
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    EXPECT_EQ(fake::calls(mark_, FAKE_LOCK), Calls{"vb1.Lock(0, 0xe0000, 0x2000)"});
+    EXPECT_EQ(fake::calls(mark_, FAKE_UNLOCK), Calls{"vb1.Unlock()"});
+    EXPECT_EQ(renderer_->lockedVertices, nullptr);
+    EXPECT_EQ(renderer_->vertexCount, 0u);
+  }
 }
 
 TEST_F(FakeDisplayTest, FailedPresentStillCountsAsAFrame) {
@@ -545,8 +555,7 @@ class FakeBatchTest : public FakeDisplayTest {
     mark();
   }
   void closeBatch() {
-    flushBatch(renderer_);
-    renderer_->vertexBuffer->Unlock();
+    finishBatch(renderer_);
     renderer_->device->EndScene();
   }
   Status emitOne(float x) {
@@ -590,9 +599,10 @@ TEST_F(FakeBatchTest, FailedRelockStopsEveryEmitUntilTheNextFrame) {
                      PointF{0, 0}, PointF{1, 1}, kForeground),
             E_FAIL);
   EXPECT_EQ(flushBatch(renderer_), 1);  // nothing pending: no device call at all
+  EXPECT_EQ(finishBatch(renderer_), 1);  // nor an unlock of the buffer that is not locked
   EXPECT_EQ(fake_d3d9_log_size(), afterFlush);
   EXPECT_EQ(fake_d3d9_draw_count(), 1u);
-  closeBatch();
+  renderer_->device->EndScene();
 }
 
 TEST_F(FakeBatchTest, FlushWithNothingPendingKeepsTheBufferLocked) {

@@ -397,11 +397,13 @@ TEST_F(FakeRenderThreadTest, ThreadHungInPresentIsTerminatedAfterTwoSeconds) {
 
   LARGE_INTEGER before;
   QueryPerformanceCounter(&before);
-  EXPECT_EQ(stopThread(renderer_), 0);
+  // Terminated, it may have died holding anything: the renderer is not freed.
+  EXPECT_FALSE(retireRenderer(renderer_));
   const double waited = millisecondsSince(before);
   EXPECT_GE(waited, 1950.0);
   EXPECT_LT(waited, 8000.0);
   EXPECT_EQ(exitCode(), 255u);
+  EXPECT_TRUE(renderer_->abandoned);
   expectStoppedClean();
 
   // The terminated thread released nothing; tidy up for the next test.
@@ -410,6 +412,30 @@ TEST_F(FakeRenderThreadTest, ThreadHungInPresentIsTerminatedAfterTwoSeconds) {
   releaseDisplay(renderer_);
   CloseHandle(presenting);
   CloseHandle(never);
+}
+
+// The loop's pauses, and those of a lost device (100 ms a pass), end at a stop request.
+TEST_F(FakeRenderThreadTest, AStopIsNoticedInTheMiddleOfAPause) {
+  HANDLE testing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    fake_d3d9_reset();
+    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 0, fake::kDeviceLost);
+    fake_d3d9_notify(FAKE_TEST_COOPERATIVE_LEVEL, testing);
+    start();
+    ASSERT_EQ(WaitForSingleObject(testing, kPatienceMs), WAIT_OBJECT_0);
+    Sleep(30);  // well inside the pass's 110 ms of pauses
+    LARGE_INTEGER before;
+    QueryPerformanceCounter(&before);
+    EXPECT_EQ(stopThread(renderer_), 0);
+    EXPECT_LT(millisecondsSince(before), 60.0);
+    EXPECT_EQ(exitCode(), 0u);
+    delete renderer_;
+    closeHandles();
+    makeRenderer();
+  }
+  fake_d3d9_reset();
+  CloseHandle(testing);
 }
 
 TEST_F(FakeRenderThreadTest, GivenUpDisplayLeavesPassesThatOnlyAnimate) {
