@@ -24,7 +24,7 @@ extern const double referenceExponent;  // 3.3
 using RealTransform = void (*)(double* data, FftWorkArea& workArea);
 
 // Overwrites all of spectrum[0..63] (levels, 0 or more) and wave[0..575] (0 to 102.4).
-// Not reentrant: it uses gAnalysis.
+// Not reentrant: it uses gAnalysis, which the plug-in guards with its slot lock.
 void analyseBlock(const HostBlock& block, float* spectrum, float* wave,
                   RealTransform transform = realFft512);
 

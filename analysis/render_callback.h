@@ -8,8 +8,9 @@ namespace tarnevox {
 
 class Renderer;
 
-// Holds the renderer's lock for the whole analysis, so the render thread sees all of
-// one block's targets or all of the next. E_POINTER for a null module.
+// Analyses the module's block, then copies the results in under the renderer's lock, so
+// the render thread sees all of one block's targets or all of the next. E_POINTER for a
+// null module. The caller holds the slot lock, which guards the analysis's storage.
 Status analyseFrame(Renderer* renderer, const VisModule* module);
 
 }  // namespace tarnevox

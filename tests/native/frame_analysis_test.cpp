@@ -1,4 +1,5 @@
 #include "analysis/frame_analysis.h"
+#include "common/quiet_floating_point.h"
 
 #include <gtest/gtest.h>
 
@@ -163,6 +164,32 @@ TEST(FrameAnalysis, NoTrapWithFloatingPointExceptionsUnmasked) {
     EXPECT_EQ(std::memcmp(&masked, &trapped, sizeof masked), 0);
   }
   EXPECT_EQ(analyse(silence).spectrum[0], 0.0f);
+}
+
+// What the render callback wraps around its work on a host's thread: no trap whatever it
+// computes, and the host's settings and flags back as they were.
+TEST(FrameAnalysis, QuietFloatingPointMasksEverythingAndPutsTheHostsStateBack) {
+  feclearexcept(FE_ALL_EXCEPT);
+  volatile double three = 3.0;
+  volatile double third = 1.0 / three;  // leaves the host's inexact flag set
+  feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  fenv_t before;
+  fegetenv(&before);
+  {
+    const QuietFloatingPoint quiet;
+    volatile double zero = 0.0;
+    volatile double results[] = {1.0 / zero, zero / zero, 1e308 * (third + 10.0)};
+    (void)results;
+    long double x87 = 1.0L / static_cast<long double>(zero);  // the x87 unit too
+    (void)x87;
+  }
+  fenv_t after;
+  fegetenv(&after);
+  fedisableexcept(FE_ALL_EXCEPT);
+  EXPECT_EQ(after.__control_word, before.__control_word);
+  EXPECT_EQ(after.__status_word, before.__status_word);
+  EXPECT_EQ(after.__mxcsr, before.__mxcsr);
+  EXPECT_NE(before.__mxcsr & FE_INEXACT, 0u);
 }
 
 }  // namespace
