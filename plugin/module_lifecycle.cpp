@@ -18,6 +18,7 @@ constexpr wchar_t kClassName[] = L"Tarnevox";
 constexpr LPARAM kEmbedServiceRequest = 505;
 constexpr LPARAM kVisualWindowAnnouncement = 611;
 constexpr DWORD kVisualStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+constexpr DWORD kReadyTimeoutMs = 10000;
 
 struct StartFailure {
   const wchar_t* text;
@@ -65,7 +66,8 @@ HWND createVisualWindow(HWND frame, HINSTANCE instance) {
                          client.right, client.bottom, frame, nullptr, instance, nullptr);
 }
 
-// Hands the new renderer to the render thread and waits until it has tried Direct3D.
+// Hands the new renderer to the render thread and waits until it has tried Direct3D; a
+// driver that does not answer within the bound fails the start instead of hanging it.
 bool startRenderer(Renderer* renderer, HWND visual, HANDLE ready) {
   renderer->window = visual;
   renderer->readyEvent = ready;
@@ -73,14 +75,45 @@ bool startRenderer(Renderer* renderer, HWND visual, HANDLE ready) {
   if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart == 0) return false;
   renderer->counterFrequency = frequency.QuadPart;
   if (failed(startThread(renderer))) return false;
-  WaitForSingleObject(ready, INFINITE);
+  if (WaitForSingleObject(ready, kReadyTimeoutMs) != WAIT_OBJECT_0) return false;
   return !failed(renderer->initResult);
 }
 
-int failStart(VisModule* module, HANDLE ready, const StartFailure& failure) {
-  delete rendererOf(module);  // stops a render thread that was already started
-  module->userData = 0;
-  if (ready != nullptr) CloseHandle(ready);
+// Destroys the frame the host made for this start, with the visual window in it, and
+// forgets it, so that no later stop destroys whatever window has the handle by then.
+void removeFrame(VisModule* module) {
+  if (gHostFrameState.frame == nullptr) return;
+  SetForegroundWindow(module->parentWindow);
+  DestroyWindow(gHostFrameState.frame);
+  gHostFrameState.frame = nullptr;
+}
+
+// What a start has set up so far.
+struct StartProgress {
+  bool classRegistered = false;
+  HWND visual = nullptr;
+  bool announced = false;
+  HANDLE ready = nullptr;
+};
+
+// A failed start undoes what it set up before it reports, so that the next start works
+// whether or not the host stops the module in between, and no window class is left
+// pointing into a library that may be unloaded.
+int failStart(VisModule* module, const StartProgress& progress, const StartFailure& failure) {
+  Renderer* renderer = takeRenderer(module);
+  // A render thread that had to be terminated may have been waiting on the event.
+  const bool retired = renderer == nullptr || retireRenderer(renderer);
+  if (progress.ready != nullptr && retired) CloseHandle(progress.ready);
+  if (progress.announced) {
+    SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
+  }
+  if (progress.visual != nullptr) {
+    // Detached first, so that its end posts no quit message to the host's thread.
+    SetWindowLongPtrW(progress.visual, GWLP_USERDATA, 0);
+    DestroyWindow(progress.visual);
+  }
+  removeFrame(module);
+  if (progress.classRegistered) UnregisterClassW(kClassName, module->dllInstance);
   MessageBoxW(module->parentWindow, failure.text, failure.caption, MB_OK | MB_ICONWARNING);
   return 1;
 }
@@ -91,29 +124,32 @@ int __cdecl onInit(VisModule* module) {
   if (anyModuleRunning()) return 1;
   const int mode = startMode(module);
   Renderer* renderer = createRenderer();
-  module->userData = reinterpret_cast<std::intptr_t>(renderer);
+  putRenderer(module, renderer);
   if (renderer == nullptr) return 1;
   renderer->mode = mode;
 
+  StartProgress progress;
   HWND host = module->parentWindow;
   auto embed = reinterpret_cast<HostEmbed>(SendMessageW(host, WM_USER, 0, kEmbedServiceRequest));
-  if (embed == nullptr) return failStart(module, nullptr, kOldHost);
+  if (embed == nullptr) return failStart(module, progress, kOldHost);
   HWND frame = embed(&gHostFrameState);
   SetWindowTextW(gHostFrameState.frame, kClassName);
 
-  if (registerVisualClass(module->dllInstance) == 0) {
-    return failStart(module, nullptr, kClassFailure);
-  }
-  HWND visual = createVisualWindow(frame, module->dllInstance);
-  if (visual == nullptr) return failStart(module, nullptr, kWindowFailure);
-  SetWindowLongPtrW(visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(module));
-  SetTimer(visual, kFollowFrameTimer, kFollowFrameMs, nullptr);
-  SendMessageW(host, WM_USER, reinterpret_cast<WPARAM>(visual), kVisualWindowAnnouncement);
+  progress.classRegistered = registerVisualClass(module->dllInstance) != 0;
+  if (!progress.classRegistered) return failStart(module, progress, kClassFailure);
+  progress.visual = createVisualWindow(frame, module->dllInstance);
+  if (progress.visual == nullptr) return failStart(module, progress, kWindowFailure);
+  SetWindowLongPtrW(progress.visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(module));
+  SetTimer(progress.visual, kFollowFrameTimer, kFollowFrameMs, nullptr);
+  SendMessageW(host, WM_USER, reinterpret_cast<WPARAM>(progress.visual), kVisualWindowAnnouncement);
+  progress.announced = true;
 
-  HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (ready == nullptr) return failStart(module, nullptr, kInitFailure);
-  if (!startRenderer(renderer, visual, ready)) return failStart(module, ready, kInitFailure);
-  CloseHandle(ready);
+  progress.ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (progress.ready == nullptr) return failStart(module, progress, kInitFailure);
+  if (!startRenderer(renderer, progress.visual, progress.ready)) {
+    return failStart(module, progress, kInitFailure);
+  }
+  CloseHandle(progress.ready);
 
   applySkinColors(module);
   ShowWindow(frame, SW_SHOWNORMAL);
@@ -126,16 +162,10 @@ void __cdecl onQuit(VisModule* module) {
   if (rendererOf(module) == nullptr && anyModuleRunning()) return;
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
-  if (Renderer* renderer = rendererOf(module)) {
-    // The thread draws into the visual window, so it goes before the windows do.
-    stopThread(renderer);
-    delete renderer;
-    module->userData = 0;
-  }
-  if (gHostFrameState.frame != nullptr) {
-    SetForegroundWindow(module->parentWindow);
-    DestroyWindow(gHostFrameState.frame);  // takes the visual window with it
-  }
+  // Out of the slot first, so that no render call reaches it any more. The thread draws
+  // into the visual window, so it goes before the windows do.
+  if (Renderer* renderer = takeRenderer(module)) retireRenderer(renderer);
+  removeFrame(module);
   UnregisterClassW(kClassName, module->dllInstance);
 }
 

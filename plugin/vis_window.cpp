@@ -11,7 +11,8 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CREATE:
       return 0;
     case WM_DESTROY:
-      PostQuitMessage(0);
+      // A window that a failed start detached ends without ending the host's loop.
+      if (module != nullptr) PostQuitMessage(0);
       return 0;
     case WM_ERASEBKGND:
       return 1;  // Direct3D paints every pixel; erasing would only flicker

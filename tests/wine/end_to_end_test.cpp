@@ -366,8 +366,8 @@ TEST_F(EndToEndTest, AFrameThatIsNoWindowGetsTheWindowBox) {
   EXPECT_EQ(result, 1);
   EXPECT_EQ(module->userData, 0);
   WNDCLASSW info;
-  EXPECT_TRUE(GetClassInfoW(library_.handle(), L"Tarnevox", &info))
-      << "a failed start leaves the class for onQuit";
+  EXPECT_FALSE(GetClassInfoW(library_.handle(), L"Tarnevox", &info))
+      << "a failed start left its class registered";
   module->onQuit(module);
   EXPECT_FALSE(GetClassInfoW(library_.handle(), L"Tarnevox", &info));
   EXPECT_EQ(gWithdrawals, 1);
@@ -386,7 +386,8 @@ TEST(NoDirect3D, TheStartFailsWithItsBoxAndOnQuitCleansUp) {
   expectWarningBox(start.box, L"Failed to initialize.", start.host);
   EXPECT_EQ(start.report.initResult, 1);
   EXPECT_EQ(start.report.announcements, 1);
-  EXPECT_EQ(start.report.withdrawals, 1);
+  // The failed start withdraws what it announced; the host's stop withdraws again.
+  EXPECT_EQ(start.report.withdrawals, 2);
   EXPECT_FALSE(start.report.frameShownAfterInit) << "a failed start showed the frame";
   EXPECT_FALSE(start.report.frameLeftAfterQuit);
   EXPECT_EQ(library.module(1)->userData, 0);

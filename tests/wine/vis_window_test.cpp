@@ -121,12 +121,20 @@ class VisWindowTest : public ::testing::Test {
 TEST_F(VisWindowTest, CreateEraseAndDestroy) {
   EXPECT_EQ(visWindowProc(visual_, WM_CREATE, 0, 0), 0);
   EXPECT_EQ(SendMessageW(visual_, WM_ERASEBKGND, 0, 0), 1);
+  attachModule();
   drainQuitMessages();
   ASSERT_TRUE(DestroyWindow(visual_));
   visual_ = nullptr;
   WPARAM code = 99;
   EXPECT_EQ(drainQuitMessages(&code), 1) << "exactly one quit message";
   EXPECT_EQ(code, 0u);
+
+  // Detached, as a failed start leaves it: no quit for the host's thread.
+  visual_ = CreateWindowExW(0, L"TarnevoxTestVisual", nullptr, WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
+                            nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(DestroyWindow(visual_));
+  visual_ = nullptr;
+  EXPECT_EQ(drainQuitMessages(), 0);
 }
 
 TEST_F(VisWindowTest, ForwardsOnlyKeyDownAndKeyUpUnchanged) {
