@@ -18,6 +18,7 @@
 #include "tests/wine/screen_grab.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/vis_session.h"
+#include "tools/host/wav_file.h"
 
 using namespace tarnevox::host;
 using tarnevox::testing::besideThisProgram;
@@ -58,22 +59,6 @@ SampleBlock archBlock() {
     block.samples[0][i] = block.samples[1][i] = static_cast<unsigned char>(value & 0xFF);
   }
   return block;
-}
-
-// 8-bit stereo at 28,800 Hz, one block long: every 20 ms render call gets this block.
-WavData loopOf(const SampleBlock& block) {
-  WavData wav;
-  wav.format.channels = 2;
-  wav.format.bitsPerSample = 8;
-  wav.format.sampleRate = 50 * kBlockSamples;
-  wav.format.blockAlign = 2;
-  for (int i = 0; i < kBlockSamples; ++i) {
-    for (const auto& channel : block.samples) {
-      wav.bytes.push_back(static_cast<unsigned char>(channel[i] ^ 0x80));  // 8-bit WAV is unsigned
-    }
-  }
-  wav.frameCount = kBlockSamples;
-  return wav;
 }
 
 // The client area of the frame, cut out of a screenshot.
@@ -180,7 +165,7 @@ class ScreenTest : public ::testing::Test {
     float levels[tarnevox::kBandCount];
     float targets[tarnevox::kWaveColumnCount];
     tarnevox::analyseBlock(block.samples, levels, targets);
-    const WavData wav = loopOf(block);
+    const WavData wav = wavOfBlock(block);
 
     SessionOptions options;
     options.module = module;

@@ -39,11 +39,17 @@ CaptureSettings readCaptureSettings() {
   settings.every = readCount(L"TARNEVOX_CAPTURE_EVERY", 1);
   if (settings.every == 0) settings.every = 1;
   settings.limit = readCount(L"TARNEVOX_CAPTURE_LIMIT", 0);
+  settings.stallMs = readCount(L"TARNEVOX_CAPTURE_STALL_MS", 0);
   wchar_t mode[16];
   if (readVariable(L"TARNEVOX_CAPTURE_MODE", mode, 16) && lstrcmpiW(mode, L"sequence") == 0) {
     settings.mode = CaptureMode::kSequence;
   }
   return settings;
+}
+
+bool direct3DRefused() {
+  wchar_t value[8];
+  return readVariable(L"TARNEVOX_CAPTURE_REFUSE", value, 8);
 }
 
 }  // namespace tarnevox

@@ -17,9 +17,16 @@ struct CaptureSettings {
   unsigned every = 1;         // TARNEVOX_CAPTURE_EVERY: every Nth Present of a device
   unsigned limit = 0;         // TARNEVOX_CAPTURE_LIMIT: files per device, 0 = no limit
   CaptureMode mode = CaptureMode::kLatest;  // TARNEVOX_CAPTURE_MODE: latest | sequence
+  // TARNEVOX_CAPTURE_STALL_MS: every Present of the device first waits this long, as in a
+  // stalled driver (capture on or off).
+  unsigned stallMs = 0;
 };
 
 CaptureSettings readCaptureSettings();
+
+// TARNEVOX_CAPTURE_REFUSE set and not empty, read at each Direct3DCreate9: it returns
+// nothing, as where Direct3D is switched off.
+bool direct3DRefused();
 
 // Parses a decimal count; anything else (empty, signs, junk, overflow) gives fallback.
 unsigned parseCount(const wchar_t* text, unsigned fallback);

@@ -6,7 +6,8 @@
 // that each new device's Present can be replaced in turn, and that Present, which copies
 // every Nth frame's back buffer to a file before the real Present shows it. The program
 // and the DLLs it loads are unchanged and unaware. Settings come from the environment
-// when a device is created (see capture_settings.h).
+// when a device is created (see capture_settings.h); two of them stand in for a broken
+// system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver.
 #include <windows.h>
 #include <d3d9.h>
 
@@ -92,6 +93,7 @@ void captureFrame(IDirect3DDevice9* device) {
 HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
                                             const RECT* destination, HWND window,
                                             const RGNDATA* dirtyRegion) {
+  if (self == gCapture.device && gCapture.settings.stallMs > 0) Sleep(gCapture.settings.stallMs);
   if (self == gCapture.device && gCapture.settings.enabled) {
     ++gCapture.presents;
     const bool due = gCapture.presents % gCapture.settings.every == 0;
@@ -125,7 +127,7 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
 extern "C" IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
   using namespace tarnevox;
   InitOnceExecuteOnce(&gSystemOnce, loadSystemDirect3D, nullptr, nullptr);
-  if (gSystemCreate == nullptr) return nullptr;
+  if (gSystemCreate == nullptr || direct3DRefused()) return nullptr;
   IDirect3D9* d3d = gSystemCreate(sdkVersion);
   if (d3d != nullptr) {
     patchSlot(d3d, kCreateDeviceSlot, reinterpret_cast<void*>(&createDeviceAndPatch));

@@ -2,6 +2,8 @@
 
 #include <mmsystem.h>
 
+#include <xmmintrin.h>
+
 #include <cstring>
 
 namespace tarnevox::host {
@@ -254,7 +256,12 @@ void VisSession::runVisThread() {
   } else {
     requestStop(StopReason::kInitFailed);
   }
-  module->onQuit(module);
+  for (int quit = 0; quit < options_.quitCalls; ++quit) {
+    const double quitting = nowMs();
+    module->onQuit(module);
+    const double took = nowMs() - quitting;
+    if (took > report_.longestQuitMs) report_.longestQuitMs = took;
+  }
   dispatchQueued();
   HWND frame = frameWindow_.load();
   report_.frameWindow = frame;
@@ -282,7 +289,7 @@ void VisSession::renderLoop() {
     if (now >= next) {
       const long call = renderCalls_.load();
       fillWaveform(call);
-      if (module_->onRender(module_) != 0) ++report_.renderNonZero;
+      if (render() != 0) ++report_.renderNonZero;
       renderCalls_ = call + 1;
       if (options_.renderLimit > 0 && call + 1 >= options_.renderLimit) {
         requestStop(StopReason::kRenderLimit);
@@ -297,6 +304,49 @@ void VisSession::renderLoop() {
     MsgWaitForMultipleObjects(1, &stopEvent_, FALSE, static_cast<DWORD>(wait) + 1,
                               QS_ALLINPUT | QS_ALLPOSTMESSAGE);
   }
+}
+
+// The floating-point state of the calling thread: the x87 control and status words and
+// the SSE control and status register.
+struct FloatingPointState {
+  unsigned short x87Control = 0;
+  unsigned short x87Status = 0;
+  unsigned sse = 0;
+
+  bool operator==(const FloatingPointState&) const = default;
+};
+
+FloatingPointState readFloatingPoint() {
+  FloatingPointState state;
+  __asm__ __volatile__("fnstcw %0" : "=m"(state.x87Control));
+  __asm__ __volatile__("fnstsw %0" : "=m"(state.x87Status));
+  state.sse = _mm_getcsr();
+  return state;
+}
+
+// Only the control words; pending x87 flags are cleared first so that none goes off.
+void writeFloatingPointControl(const FloatingPointState& state) {
+  __asm__ __volatile__("fnclex");
+  __asm__ __volatile__("fldcw %0" : : "m"(state.x87Control));
+  _mm_setcsr(state.sse);
+}
+
+// With exceptions unmasked the call must raise none and leave the state as it found it.
+int VisSession::render() {
+  if (options_.unmaskedExceptions == 0) return module_->onRender(module_);
+  const FloatingPointState saved = readFloatingPoint();
+  // The FE_* bits are the x87 mask bits, and the SSE ones shifted by 7.
+  const unsigned exceptions = static_cast<unsigned>(options_.unmaskedExceptions) & 0x3F;
+  FloatingPointState unmasked = saved;
+  unmasked.x87Control = static_cast<unsigned short>(saved.x87Control & ~exceptions);
+  unmasked.sse = (saved.sse & ~(exceptions << 7)) & ~0x3Fu;
+  writeFloatingPointControl(unmasked);
+  const FloatingPointState before = readFloatingPoint();
+  const int result = module_->onRender(module_);
+  const FloatingPointState after = readFloatingPoint();
+  writeFloatingPointControl(saved);
+  if (!(after == before)) ++report_.floatingPointChanged;
+  return result;
 }
 
 // Render call n shows the audio n delays into the stream, so a run is reproducible.
@@ -331,7 +381,12 @@ HWND VisSession::makeFrame() {
 
 HWND __cdecl VisSession::embedService(void* frameRecord) {
   VisSession* session = gActiveSession.load();
-  HWND frame = session != nullptr ? session->makeFrame() : nullptr;
+  HWND frame = nullptr;
+  if (session != nullptr && session->options_.bogusFrame) {
+    frame = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FF0));  // no window has it
+  } else if (session != nullptr) {
+    frame = session->makeFrame();
+  }
   if (frameRecord != nullptr) *static_cast<HWND*>(frameRecord) = frame;
   return frame;
 }

@@ -81,6 +81,15 @@ struct SessionOptions {
   // Keep the announced visual window over the frame's client area, on the announcement
   // and on every resize of the frame, as some hosts do themselves.
   bool sizeVisualWindow = false;
+
+  // Hosts that behave unlike the player the plug-in was written for:
+  // floating-point exceptions (FE_* bits) unmasked around each render call, as programs
+  // built with Delphi run (FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  int unmaskedExceptions = 0;
+  // a frame service that hands out a handle that is no window;
+  bool bogusFrame = false;
+  // how often onQuit is called at the end, also after a failed start (0: never).
+  int quitCalls = 1;
 };
 
 struct SessionReport {
@@ -100,6 +109,9 @@ struct SessionReport {
   std::wstring frameTitle;         // the frame's title when onInit returned
   bool frameShownAfterInit = false;
   bool frameLeftAfterQuit = false;  // onQuit did not destroy the frame; the host did
+  // Render calls after which the floating-point control or status differed from before.
+  long floatingPointChanged = 0;
+  double longestQuitMs = 0.0;  // the longest onQuit call
 };
 
 class VisSession {
@@ -142,6 +154,7 @@ class VisSession {
 
   void runVisThread();
   void renderLoop();
+  int render();
   void fillWaveform(long call);
   LRESULT answerHostMessage(WPARAM wParam, LPARAM lParam);
   HWND makeFrame();

@@ -111,4 +111,19 @@ bool readWavFile(const std::wstring& path, WavData* wav, std::string* error) {
   return false;
 }
 
+WavData wavOfBlock(const SampleBlock& block) {
+  WavData wav;
+  wav.format.channels = kBlockChannels;
+  wav.format.bitsPerSample = 8;
+  wav.format.sampleRate = 50 * kBlockSamples;
+  wav.format.blockAlign = kBlockChannels;
+  for (int i = 0; i < kBlockSamples; ++i) {
+    for (const auto& channel : block.samples) {
+      wav.bytes.push_back(static_cast<unsigned char>(channel[i] ^ 0x80));  // 8-bit WAV is unsigned
+    }
+  }
+  wav.frameCount = kBlockSamples;
+  return wav;
+}
+
 }  // namespace tarnevox::host

@@ -18,4 +18,8 @@ struct WavData {
 // On failure returns false and puts a one-line reason into *error.
 bool readWavFile(const std::wstring& path, WavData* wav, std::string* error);
 
+// Stereo 8-bit audio one block long at 50 blocks a second, so that every render call of
+// a run, 20 ms apart, hands the plug-in exactly this block.
+WavData wavOfBlock(const SampleBlock& block);
+
 }  // namespace tarnevox::host

@@ -1,0 +1,278 @@
+// The real plug-in in hosts that behave unlike the player it was written for: floating-
+// point exceptions unmasked, render calls from other threads while modules start and
+// stop, failed starts that get no stop, stops that come twice, and a render thread that
+// will not stop. The stand-in host plays each host; this program runs from bin/capture,
+// whose d3d9.dll also stands in for a system without Direct3D and for a stalled driver.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cfenv>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/wine/captured_picture.h"
+#include "tests/wine/child_process.h"
+#include "tests/wine/message_box_watch.h"
+#include "tests/wine/resource_counts.h"
+#include "tools/host/plugin_library.h"
+#include "tools/host/vis_session.h"
+#include "tools/host/wav_file.h"
+
+using namespace tarnevox::host;
+using tarnevox::testing::besideThisProgram;
+using tarnevox::testing::BoxSeen;
+using tarnevox::testing::BoxWatcher;
+
+namespace {
+
+// Floating-point traps anywhere in the process are counted, then masked and the
+// instruction retried, so that a run reports them instead of ending.
+std::atomic<int> gTraps{0};
+
+LONG CALLBACK countFloatingPointTrap(EXCEPTION_POINTERS* info) {
+  switch (info->ExceptionRecord->ExceptionCode) {
+    case STATUS_FLOAT_DENORMAL_OPERAND:
+    case STATUS_FLOAT_DIVIDE_BY_ZERO:
+    case STATUS_FLOAT_INEXACT_RESULT:
+    case STATUS_FLOAT_INVALID_OPERATION:
+    case STATUS_FLOAT_OVERFLOW:
+    case STATUS_FLOAT_STACK_CHECK:
+    case STATUS_FLOAT_UNDERFLOW:
+    case STATUS_FLOAT_MULTIPLE_FAULTS:
+    case STATUS_FLOAT_MULTIPLE_TRAPS:
+      ++gTraps;
+      info->ContextRecord->MxCsr = (info->ContextRecord->MxCsr | 0x1F80) & ~0x3Fu;
+      info->ContextRecord->FltSave.MxCsr = info->ContextRecord->MxCsr;
+      info->ContextRecord->FltSave.ControlWord |= 0x3F;
+      info->ContextRecord->FltSave.StatusWord &= ~0xBFu;
+      return EXCEPTION_CONTINUE_EXECUTION;
+    default:
+      return EXCEPTION_CONTINUE_SEARCH;
+  }
+}
+
+class HostileHostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { handler_ = AddVectoredExceptionHandler(1, countFloatingPointTrap); }
+  static void TearDownTestSuite() { RemoveVectoredExceptionHandler(handler_); }
+
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(library_.load(besideThisProgram(L"vis_tarnevox.dll"), &error)) << error;
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_DIR", nullptr);
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_REFUSE", nullptr);
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_STALL_MS", nullptr);
+    gTraps = 0;
+  }
+
+  // A plain start, run and stop of module 1 that must work.
+  void expectANormalRun() {
+    SessionOptions options;
+    options.module = 1;
+    options.renderLimit = 10;
+    SessionReport report;
+    std::string error;
+    ASSERT_TRUE(runModule(library_, options, &report, &error)) << error;
+    EXPECT_EQ(report.initResult, 0) << "the next start did not work";
+    EXPECT_EQ(report.renderCalls, 10);
+    EXPECT_EQ(report.renderNonZero, 0);
+    EXPECT_FALSE(report.frameLeftAfterQuit);
+  }
+
+  bool classRegistered() {
+    WNDCLASSW info;
+    return GetClassInfoW(library_.handle(), L"Tarnevox", &info) != FALSE;
+  }
+
+  static PVOID handler_;
+  PluginLibrary library_;
+};
+
+PVOID HostileHostTest::handler_ = nullptr;
+
+// Hosts built with Delphi trap invalid operations, division by zero and overflow; the
+// render callback must raise none of them, nor any other exception a host may unmask, and
+// leave the host's settings as they were. Silence used to divide by zero at once.
+TEST_F(HostileHostTest, FloatingPointExceptionsUnmaskedOnTheHostsRenderThread) {
+  // The handler sees traps on this platform: 1 / 0 with division by zero unmasked.
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(saved & ~(FE_DIVBYZERO << 7));
+  volatile double zero = 0.0;
+  volatile double quotient = 1.0 / zero;
+  _mm_setcsr(saved);
+  (void)quotient;
+  ASSERT_EQ(gTraps.exchange(0), 1) << "a trap would go unnoticed here";
+
+  SampleBlock fullScale;
+  for (int i = 0; i < kBlockSamples; ++i) {
+    fullScale.samples[0][i] = fullScale.samples[1][i] = (i / 8) % 2 == 0 ? 0x80 : 0x7F;
+  }
+  const WavData square = wavOfBlock(fullScale);
+  struct Block {
+    const char* name;
+    SignalKind signal;
+    const WavData* wav;
+  };
+  for (const Block& block : {Block{"silence", SignalKind::kSilence, nullptr},
+                             Block{"full scale", SignalKind::kSilence, &square},
+                             Block{"noise", SignalKind::kNoise, nullptr}}) {
+    for (const int unmasked : {FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW, FE_ALL_EXCEPT}) {
+      SCOPED_TRACE(std::string(block.name) + (unmasked == FE_ALL_EXCEPT ? ", all" : ", Delphi's"));
+      SessionOptions options;
+      options.module = 1;
+      options.signal = block.signal;
+      options.wav = block.wav;
+      options.unmaskedExceptions = unmasked;
+      options.renderLimit = 20;
+      SessionReport report;
+      std::string error;
+      ASSERT_TRUE(runModule(library_, options, &report, &error)) << error;
+      EXPECT_EQ(report.initResult, 0);
+      EXPECT_EQ(report.renderCalls, 20);
+      EXPECT_EQ(report.renderNonZero, 0);
+      EXPECT_EQ(report.floatingPointChanged, 0) << "render calls changed the host's settings";
+      EXPECT_EQ(gTraps.exchange(0), 0) << "floating-point exceptions were raised";
+    }
+  }
+}
+
+// One host renders on its decode thread while its main thread starts and stops the
+// module; here two threads render without pause through twenty starts and stops.
+TEST_F(HostileHostTest, TwoThreadsRenderWithoutPauseThroughStartsAndStops) {
+  std::atomic<bool> done{false};
+  std::atomic<long> analysed{0};
+  std::vector<std::thread> storms;
+  for (int t = 0; t < 2; ++t) {
+    storms.emplace_back([&] {
+      while (!done) {
+        for (int index = 0; index < 2; ++index) {
+          VisModule* module = library_.module(index);
+          if (module->onRender(module) == 0) ++analysed;
+        }
+      }
+    });
+  }
+  double slowest = 0.0;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    SessionOptions options;
+    options.module = round % 2;
+    VisSession session;
+    std::string error;
+    ASSERT_TRUE(session.start(library_, options, &error)) << error;
+    EXPECT_EQ(session.initResult(), 0) << "a start failed";
+    session.pumpFor(100);
+    session.requestStop();
+    const SessionReport report = session.wait();
+    slowest = std::max(slowest, report.longestQuitMs);
+    EXPECT_LT(report.longestQuitMs, 1000.0) << "a stop took " << report.longestQuitMs << " ms";
+    EXPECT_EQ(report.renderNonZero, 0);
+  }
+  done = true;
+  for (std::thread& storm : storms) storm.join();
+  EXPECT_GT(analysed.load(), 20) << "the storms never reached a running module";
+  std::printf("slowest stop (onQuit) under two render storms: %.0f ms\n", slowest);
+}
+
+// A host that does not stop a module whose start failed: the next start works all the
+// same, and a stop that does come after the failure, twice, does nothing harmful.
+TEST_F(HostileHostTest, AFailedStartWithoutAStopIsFollowedByAStartThatWorks) {
+  struct Failure {
+    const char* name;
+    const wchar_t* text;
+    bool bogusFrame;
+    bool noDirect3D;
+    int quitCalls;
+  };
+  for (const Failure& failure :
+       {Failure{"no window", L"Error creating window.", true, false, 0},
+        Failure{"no Direct3D", L"Failed to initialize.", false, true, 0},
+        Failure{"no window, stopped twice", L"Error creating window.", true, false, 2},
+        Failure{"no Direct3D, stopped twice", L"Failed to initialize.", false, true, 2}}) {
+    SCOPED_TRACE(failure.name);
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_REFUSE", failure.noDirect3D ? L"1" : nullptr);
+    SessionOptions options;
+    options.module = 0;
+    options.bogusFrame = failure.bogusFrame;
+    options.quitCalls = failure.quitCalls;
+    VisSession session;
+    BoxWatcher watcher(L"Error");
+    std::string error;
+    ASSERT_TRUE(session.start(library_, options, &error)) << error;
+    const BoxSeen box = watcher.stop();
+    EXPECT_EQ(box.text, failure.text);
+    EXPECT_EQ(session.initResult(), 1);
+    // Undone before onInit returned: no class, no frame, no slot, the announcement gone.
+    EXPECT_FALSE(classRegistered()) << "the failed start left its window class";
+    const HWND frame = session.frameWindow();
+    EXPECT_TRUE(frame == nullptr || !IsWindow(frame)) << "the failed start left its frame";
+    EXPECT_EQ(library_.module(0)->userData, 0);
+    EXPECT_EQ(session.visualWindow(), nullptr);
+    const SessionReport report = session.wait();
+    EXPECT_FALSE(report.frameLeftAfterQuit);
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_REFUSE", nullptr);
+    expectANormalRun();
+  }
+}
+
+TEST_F(HostileHostTest, AStopThatComesTwiceDoesNoHarm) {
+  SessionOptions options;
+  options.module = 1;
+  options.renderLimit = 10;
+  options.quitCalls = 2;
+  SessionReport report;
+  std::string error;
+  ASSERT_TRUE(runModule(library_, options, &report, &error)) << error;
+  EXPECT_EQ(report.initResult, 0);
+  EXPECT_EQ(report.withdrawals, 2);
+  EXPECT_FALSE(report.frameLeftAfterQuit);
+  EXPECT_FALSE(classRegistered());
+  expectANormalRun();
+}
+
+// A driver stalled in Present keeps the render thread past the stop's two seconds; it is
+// terminated, everything it may have held is left alone, and the next start works.
+TEST_F(HostileHostTest, ARenderThreadThatWillNotStopIsLeftBehindAndTheNextStartWorks) {
+  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_STALL_MS", L"6000");
+  const unsigned threadsBefore = tarnevox::testing::countThreads();
+  SessionOptions options;
+  options.module = 1;
+  VisSession session;
+  std::string error;
+  ASSERT_TRUE(session.start(library_, options, &error)) << error;
+  ASSERT_EQ(session.initResult(), 0);
+  session.pumpFor(500);  // the render thread is in its first Present by now
+  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_STALL_MS", nullptr);
+  session.requestStop();
+  const SessionReport report = session.wait();
+  EXPECT_GE(report.longestQuitMs, 1900.0) << "the stalled thread stopped by itself";
+  EXPECT_LT(report.longestQuitMs, 4000.0);
+  EXPECT_FALSE(report.frameLeftAfterQuit);
+  EXPECT_EQ(library_.module(1)->userData, 0);
+  // The terminated thread is gone; the device left to it keeps Wine's worker for it.
+  const unsigned threadsAfter = tarnevox::testing::countThreads();
+  EXPECT_LE(threadsAfter, threadsBefore + 1) << "the terminated thread still runs";
+
+  // The next start draws: its frames reach Present.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring dir = std::wstring(temp) + L"tarnevox-hostile-" +
+                           std::to_wstring(GetCurrentProcessId());
+  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_DIR", dir.c_str());
+  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_MODE", L"latest");
+  expectANormalRun();
+  EXPECT_EQ(tarnevox::testing::countThreads(), threadsAfter) << "the next start left a thread";
+  tarnevox::testing::Picture picture;
+  EXPECT_TRUE(tarnevox::testing::readPicture(dir + L"\\latest.ppm", &picture))
+      << "the next start presented nothing";
+  DeleteFileW((dir + L"\\latest.ppm").c_str());
+  RemoveDirectoryW(dir.c_str());
+}
+
+}  // namespace
