@@ -18,7 +18,8 @@ test: native native-asan i686 x86_64
 	ctest --preset native -j $(JOBS)
 	ctest --preset native-asan -j $(JOBS)
 	ctest --preset i686
-	tools/run-with-xvfb.sh ctest --preset x86_64 -j $(JOBS)
+	TARNEVOX_WINE_PREFIXES="$(CURDIR)/build/x86_64/wineprefix" \
+	  tools/run-with-xvfb.sh ctest --preset x86_64 -j $(JOBS)
 
 demo: i686 x86_64
 	tools/demo.sh

@@ -18,8 +18,12 @@ i686=${TARNEVOX_DEMO_I686:-$repo/build/i686}
 x86_64=${TARNEVOX_DEMO_X86_64:-$repo/build/x86_64}
 out=${TARNEVOX_DEMO_OUT:-$repo/out}
 
-if [ -z "${DISPLAY:-}" ]; then
-  TARNEVOX_DEMO_HEADLESS=1 exec "$repo/tools/run-with-xvfb.sh" "$0" "$@"
+# Under a private Xvfb when there is no display, and either way with every Wine process
+# of the build tree's prefix ended before the demo returns.
+if [ -z "${TARNEVOX_DEMO_WRAPPED:-}" ]; then
+  [ -n "${DISPLAY:-}" ] || export TARNEVOX_DEMO_HEADLESS=1
+  TARNEVOX_DEMO_WRAPPED=1 TARNEVOX_WINE_PREFIXES="$x86_64/wineprefix" \
+    exec "$repo/tools/run-with-xvfb.sh" "$0" "$@"
 fi
 if [ -n "${TARNEVOX_DEMO_HEADLESS:-}" ]; then
   seconds=${TARNEVOX_DEMO_SECONDS:-3}
