@@ -24,16 +24,16 @@ void advanceFrameClock(Renderer* renderer) {
       static_cast<double>(delta) / static_cast<double>(renderer->counterFrequency) * 60.0;
 }
 
-// A hidden, minimised, empty or disabled window gets no frame. A child window is never
-// iconic itself, so the top-level window it sits in (the host's frame) is asked too.
+// A hidden, minimised, empty or disabled window gets no frame. A child window counts as
+// hidden when a window it sits in is hidden, but is never iconic itself, so the
+// top-level window around it (the host's frame) is asked whether it is minimised.
 bool windowCanBeSeen(Renderer* renderer) {
   RECT client;
   if (renderer->window == nullptr) return false;
   GetClientRect(renderer->window, &client);
-  if (!IsWindowVisible(renderer->window) || IsIconic(renderer->window)) return false;
-  const HWND topLevel = GetAncestor(renderer->window, GA_ROOT);
-  if (topLevel != nullptr && (IsIconic(topLevel) || !IsWindowVisible(topLevel))) return false;
-  return !IsRectEmpty(&client) && IsWindowEnabled(renderer->window);
+  return IsWindowVisible(renderer->window) && !IsIconic(renderer->window) &&
+         !IsIconic(GetAncestor(renderer->window, GA_ROOT)) && !IsRectEmpty(&client) &&
+         IsWindowEnabled(renderer->window);
 }
 
 bool stopRequested(Renderer* renderer) {
@@ -112,14 +112,16 @@ Status stopThread(Renderer* renderer) {
   if (renderer->thread == nullptr) return kStatusNothingDone;
   InterlockedExchange(&renderer->running, 0);
   SetEvent(renderer->stopEvent);
+  bool ended = true;
   if (WaitForSingleObject(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
     TerminateThread(renderer->thread, kTerminatedExitCode);
-    WaitForSingleObject(renderer->thread, kTerminationWaitMs);
-    // It may have died holding anything; nothing it used is freed or reused.
+    ended = WaitForSingleObject(renderer->thread, kTerminationWaitMs) == WAIT_OBJECT_0;
+    // It may have died holding anything (the renderer's lock, Direct3D's own locks), so
+    // the renderer and its Direct3D objects are never freed or used again.
     renderer->abandoned = true;
   }
   CloseHandle(renderer->thread);
-  if (!renderer->abandoned) CloseHandle(renderer->stopEvent);
+  if (ended) CloseHandle(renderer->stopEvent);  // nothing waits on it any more
   renderer->stopEvent = nullptr;
   renderer->frameDelta = 0.0;
   renderer->thread = nullptr;

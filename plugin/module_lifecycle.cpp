@@ -88,6 +88,14 @@ void removeFrame(VisModule* module) {
   gHostFrameState.frame = nullptr;
 }
 
+// Takes the module's renderer out of the slot, so that no render call reaches it any
+// more, then stops its thread and frees it. False when the thread had to be terminated:
+// then what it may have used is left alone.
+bool stopRenderer(VisModule* module) {
+  Renderer* renderer = takeRenderer(module);
+  return renderer == nullptr || retireRenderer(renderer);
+}
+
 // What a start has set up so far.
 struct StartProgress {
   bool classRegistered = false;
@@ -100,10 +108,9 @@ struct StartProgress {
 // whether or not the host stops the module in between, and no window class is left
 // pointing into a library that may be unloaded.
 int failStart(VisModule* module, const StartProgress& progress, const StartFailure& failure) {
-  Renderer* renderer = takeRenderer(module);
   // A render thread that had to be terminated may have been waiting on the event.
-  const bool retired = renderer == nullptr || retireRenderer(renderer);
-  if (progress.ready != nullptr && retired) CloseHandle(progress.ready);
+  const bool stopped = stopRenderer(module);
+  if (progress.ready != nullptr && stopped) CloseHandle(progress.ready);
   if (progress.announced) {
     SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
   }
@@ -162,9 +169,7 @@ void __cdecl onQuit(VisModule* module) {
   if (rendererOf(module) == nullptr && anyModuleRunning()) return;
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
-  // Out of the slot first, so that no render call reaches it any more. The thread draws
-  // into the visual window, so it goes before the windows do.
-  if (Renderer* renderer = takeRenderer(module)) retireRenderer(renderer);
+  stopRenderer(module);  // the thread draws into the visual window, so it goes first
   removeFrame(module);
   UnregisterClassW(kClassName, module->dllInstance);
 }
