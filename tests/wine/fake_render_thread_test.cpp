@@ -414,28 +414,27 @@ TEST_F(FakeRenderThreadTest, ThreadHungInPresentIsTerminatedAfterTwoSeconds) {
   CloseHandle(never);
 }
 
-// The loop's pauses, and those of a lost device (100 ms a pass), end at a stop request.
-TEST_F(FakeRenderThreadTest, AStopIsNoticedInTheMiddleOfAPause) {
-  HANDLE testing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  for (int round = 0; round < 5; ++round) {
-    SCOPED_TRACE(round);
-    fake_d3d9_reset();
-    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 0, fake::kDeviceLost);
-    fake_d3d9_notify(FAKE_TEST_COOPERATIVE_LEVEL, testing);
-    start();
-    ASSERT_EQ(WaitForSingleObject(testing, kPatienceMs), WAIT_OBJECT_0);
-    Sleep(30);  // well inside the pass's 110 ms of pauses
-    LARGE_INTEGER before;
-    QueryPerformanceCounter(&before);
-    EXPECT_EQ(stopThread(renderer_), 0);
-    EXPECT_LT(millisecondsSince(before), 60.0);
-    EXPECT_EQ(exitCode(), 0u);
-    delete renderer_;
-    closeHandles();
-    makeRenderer();
-  }
-  fake_d3d9_reset();
-  CloseHandle(testing);
+// Every pause of the render thread (the loop's, a lost device's, a failed Present's) is
+// this one: a stop request ends it at once, whatever its length.
+DWORD WINAPI pauseForAMinute(LPVOID renderer) {
+  pauseRenderThread(static_cast<Renderer*>(renderer), 60000);
+  return 0;
+}
+
+TEST_F(FakeRenderThreadTest, AStopRequestEndsAPauseAtOnce) {
+  renderer_->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  renderer_->thread = CreateThread(nullptr, 0, pauseForAMinute, renderer_, 0, nullptr);
+  ASSERT_NE(renderer_->thread, nullptr);
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), renderer_->thread, GetCurrentProcess(),
+                              &threadCopy_, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  Sleep(50);
+  LARGE_INTEGER before;
+  QueryPerformanceCounter(&before);
+  EXPECT_EQ(stopThread(renderer_), 0);
+  EXPECT_LT(millisecondsSince(before), 1000.0);
+  EXPECT_EQ(exitCode(), 0u) << "the pause did not end, the thread was terminated";
+  EXPECT_FALSE(renderer_->abandoned);
+  EXPECT_EQ(renderer_->stopEvent, nullptr);
 }
 
 TEST_F(FakeRenderThreadTest, GivenUpDisplayLeavesPassesThatOnlyAnimate) {

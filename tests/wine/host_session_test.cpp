@@ -125,13 +125,6 @@ double nowMs() {
          << covered.right << ", " << covered.bottom << ") after 100 ms";
 }
 
-void resizeClientArea(HWND frame, int width, int height) {
-  RECT bounds = {0, 0, width, height};
-  AdjustWindowRectEx(&bounds, static_cast<DWORD>(GetWindowLongW(frame, GWL_STYLE)), FALSE, 0);
-  SetWindowPos(frame, nullptr, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 // The whole canvas shows in any frame, because the visual window covers the frame's
 // client area and follows it, also in a host that sizes the announced window itself.
 TEST_F(HostSessionTest, TheVisualWindowCoversTheFrameAndFollowsItsResizes) {
@@ -151,7 +144,7 @@ TEST_F(HostSessionTest, TheVisualWindowCoversTheFrameAndFollowsItsResizes) {
     EXPECT_EQ(client.right, 640);
     EXPECT_EQ(client.bottom, 480);
     for (const SIZE size : {SIZE{300, 150}, SIZE{1200, 320}, SIZE{275, 116}, SIZE{1024, 1024}}) {
-      resizeClientArea(session.frameWindow(), size.cx, size.cy);
+      session.resizeFrame(size.cx, size.cy);
       EXPECT_TRUE(coversTheFrameSoon(session)) << size.cx << " x " << size.cy;
     }
     session.requestStop();

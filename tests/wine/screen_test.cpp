@@ -144,14 +144,6 @@ void expectWaveform(const ClientArea& area, const float* targets) {
   EXPECT_TRUE(looksLike(area.at(area.width / 2, 0), kBg, 4)) << "the background is not the skin's";
 }
 
-void resizeClientArea(HWND frame, int width, int height) {
-  RECT bounds = {0, 0, width, height};
-  AdjustWindowRectEx(&bounds, static_cast<DWORD>(GetWindowLongW(frame, GWL_STYLE)), FALSE, 0);
-  // Where the whole frame fits on the screen.
-  SetWindowPos(frame, nullptr, -bounds.left, -bounds.top, bounds.right - bounds.left,
-               bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -181,7 +173,7 @@ class ScreenTest : public ::testing::Test {
     const HWND frame = session.frameWindow();
     for (size_t n = 0; n < sizes.size(); ++n) {
       SCOPED_TRACE(std::to_string(sizes[n].cx) + " x " + std::to_string(sizes[n].cy));
-      resizeClientArea(frame, sizes[n].cx, sizes[n].cy);
+      session.resizeFrame(sizes[n].cx, sizes[n].cy);
       session.pumpFor(n == 0 ? 1500 : 600);  // settled values, earlier pictures faded
 
       ScreenShot shot;

@@ -210,6 +210,14 @@ SessionReport VisSession::wait() {
   return report;
 }
 
+void VisSession::resizeFrame(int clientWidth, int clientHeight) {
+  const HWND frame = frameWindow_.load();
+  RECT bounds = {0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&bounds, kFrameStyle, FALSE, 0);
+  SetWindowPos(frame, nullptr, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void VisSession::requestStop(StopReason reason) {
   int none = static_cast<int>(StopReason::kNone);
   stopReason_.compare_exchange_strong(none, static_cast<int>(reason));

@@ -136,6 +136,10 @@ class VisSession {
   // Asks the visualization thread to stop; the first reason given is the one reported.
   void requestStop(StopReason reason = StopReason::kRequested);
 
+  // Resizes the frame to this client size, as a user or a host does; its top-left corner
+  // stays where it is.
+  void resizeFrame(int clientWidth, int clientHeight);
+
   // The skin that later 503 requests get; on the session's own thread, which answers
   // them. (A plug-in reads the skin again when its window sees WM_DISPLAYCHANGE.)
   void setSkin(const SkinSpec& skin) { options_.skin = skin; }
