@@ -15,18 +15,13 @@ wine=/usr/lib/wine/wine64
 # The marker is written only once the prefix is complete and its server has ended, so a
 # test that finds it never races the one that builds it (and the waiting builder never
 # waits for other tests, which cannot have started yet).
-ready="$WINEPREFIX/.tarnevox-ready"
-if [ ! -f "$ready" ]; then
+. "$(dirname "$0")/../tools/wine-lib.sh"
+if [ ! -f "$WINEPREFIX/.tarnevox-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
-  flock "$WINEPREFIX.lock" sh -c '
-    if [ ! -f "'"$ready"'" ]; then
-      '"$wine"' wineboot --init >/dev/null 2>&1 || true
-      # Xvfb has no window manager: without this, Wine waits 2 s for one whenever a
-      # top-level window with a caption is destroyed.
-      '"$wine"' reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
-      /usr/lib/wine/wineserver -w || true
-      touch "'"$ready"'"
-    fi'
+  exec 8>"$WINEPREFIX.lock"
+  flock 8
+  [ -f "$WINEPREFIX/.tarnevox-ready" ] || prepare_prefix "$wine" /usr/lib/wine/wineserver 8>&-
+  exec 8>&-
 fi
 # Wine starts its server and its desktop process (explorer) from whichever program needs
 # them first, and they keep that program's output open until they end, after every other

@@ -101,7 +101,7 @@ shot_status=0
   done
   [ -n "$frame" ] || { echo "demo: the frame did not appear" >&2; exit 1; }
   sleep 2.5
-  import -window "$frame" "$2"
+  import -window "$frame" "$2" || exit 1
   wait' sh "$x86_64/bin" "$out/frame-small.png" || shot_status=$?
 case $shot_status in
   0) echo "wrote ${out#$repo/}/frame-small.png" ;;

@@ -18,6 +18,7 @@
 # Both exit with 77, after one line on stderr, when the system's winex11.so is not the one
 # the patch was made for (Debian's 8.0~repack-4, amd64): the caller skips.
 set -eu
+. "$(dirname "$0")/wine-lib.sh"
 
 system_unix=/usr/lib/x86_64-linux-gnu/wine/x86_64-unix
 expected_sha=c5e787f9337ab2768486aab5fdb4ee320756140ab53a0e16353181c881f0660b
@@ -35,14 +36,17 @@ bytes_at() {  # file offset count
   od -An -tx1 -v -j "$2" -N "$3" "$1" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//'
 }
 
+# Makes the copy, unless one of the system's present Wine is there already (the marker
+# holds the hash it was made from: after an upgrade of Wine the copy would not match the
+# Windows half of Wine, which it links to).
 build() {
   dir=$1
-  [ -f "$dir/.ready" ] && return 0
   [ -x /usr/lib/wine/wine64 ] || skip "no /usr/lib/wine/wine64"
   [ -f "$system_unix/winex11.so" ] || skip "no $system_unix/winex11.so"
   sha=$(sha256sum "$system_unix/winex11.so" | cut -d' ' -f1)
   [ "$sha" = "$expected_sha" ] ||
     skip "winex11.so is not Debian's 8.0~repack-4 build (sha256 $sha), so its patch does not apply"
+  [ "$(cat "$dir/.ready" 2>/dev/null)" = "$sha" ] && return 0
   [ "$(bytes_at "$system_unix/winex11.so" $patch_offset 16)" = "$original_bytes" ] ||
     skip "winex11.so does not hold the expected code at the patch offset"
 
@@ -67,9 +71,9 @@ build() {
     echo "private Wine: the patch did not take" >&2
     exit 1
   }
+  echo "$sha" >"$dir.tmp/.ready"
   rm -rf "$dir"
   mv "$dir.tmp" "$dir"
-  touch "$dir/.ready"
 }
 
 # Runs "$@" with DISPLAY, WINEPREFIX and TARNEVOX_WINE set for the copy in DIR.
@@ -80,7 +84,8 @@ within() {
   # One run at a time: the prefix's desktop belongs to one X server.
   exec 9>"$dir.lock"
   flock 9
-  ( build "$dir" ) || exit $?
+  # In a process of its own, where a failing step stops the build.
+  sh "$0" build "$dir" 9>&- || exit $?
 
   wine="$dir/usr/lib/wine/wine64"
   server="$dir/usr/lib/wine/wineserver"
@@ -89,29 +94,13 @@ within() {
   export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
   unset WINESERVER WINELOADER
 
-  for n in $(seq 150 250); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-  done
-  [ -n "${display:-}" ] || { echo "private Wine: no free X display number" >&2; exit 1; }
-  Xvfb ":$display" -screen 0 "${TARNEVOX_PRIVATE_SCREEN:-1800x1200}x24" +extension Composite \
-    +extension GLX -nolisten tcp >/dev/null 2>&1 9>&- &
-  xvfb=$!
-  # The prefix's server and Wine's own service processes end with the run, as does Xvfb.
-  trap '"$server" -k >/dev/null 2>&1 || true; "$server" -w >/dev/null 2>&1 || true;
-        kill $xvfb 2>/dev/null || true; wait $xvfb 2>/dev/null || true' EXIT INT TERM
-  for i in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X$display" ] && break
-    sleep 0.1
-  done
-  export DISPLAY=":$display"
-
-  if [ ! -f "$WINEPREFIX/.tarnevox-ready" ]; then
-    "$wine" wineboot --init >/dev/null 2>&1 || true
-    # No window manager: without this Wine waits 2 s whenever a captioned window goes.
-    "$wine" reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
-    "$server" -w || true
-    touch "$WINEPREFIX/.tarnevox-ready"
-  fi
+  # The prefix's server and Wine's own service processes end with the run, then Xvfb.
+  trap 'end_wine "$server" "$WINEPREFIX"; stop_xvfb' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  start_xvfb "${TARNEVOX_PRIVATE_SCREEN:-1800x1200}" +extension Composite +extension GLX ||
+    exit 1
+  [ -f "$WINEPREFIX/.tarnevox-ready" ] || prepare_prefix "$wine" "$server" 9>&-
   export TARNEVOX_WINE="$wine"
   status=0
   "$@" 9>&- || status=$?

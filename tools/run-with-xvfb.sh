@@ -3,34 +3,22 @@
 # unless a display is already there. Afterwards, whatever the command's outcome, the Wine
 # server of each prefix named in TARNEVOX_WINE_PREFIXES (separated by spaces) is ended,
 # and with it every Wine process of that prefix (services, device drivers, desktop).
-end_wine() {
-  for prefix in ${TARNEVOX_WINE_PREFIXES:-}; do
-    [ -d "$prefix" ] || continue
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
-  done
-}
+. "$(dirname "$0")/wine-lib.sh"
 
-if [ -n "${DISPLAY:-}" ]; then
-  trap end_wine EXIT
-  trap 'exit 130' INT TERM
-  status=0
-  "$@" || status=$?
-  exit $status
+cleanup() {
+  for prefix in ${TARNEVOX_WINE_PREFIXES:-}; do end_wine /usr/lib/wine/wineserver "$prefix"; done
+  stop_xvfb  # after Wine, whose programs are its clients
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  start_xvfb 1280x1100 || exit 1
 fi
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x1100x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-# Wine goes before the X server its programs are connected to.
-trap 'end_wine; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
-trap 'exit 130' INT TERM
-for i in $(seq 1 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
+# In the background, so that a signal to this script is acted on at once. (A command in
+# the background ignores SIGINT, so it is ended with SIGTERM either way.)
+"$@" &
+child=$!
+trap 'kill -TERM $child 2>/dev/null; exit 143' TERM
+trap 'kill -TERM $child 2>/dev/null; exit 130' INT
 status=0
-DISPLAY=":$display" "$@" || status=$?
+wait $child || status=$?
 exit $status
