@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
-#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>

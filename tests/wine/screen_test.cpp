@@ -31,8 +31,9 @@ namespace {
 
 constexpr RgbColor kForeground{255, 204, 0};
 constexpr RgbColor kBackground{0, 32, 96};
-constexpr Rgb kFg{255, 204, 0};
-constexpr Rgb kBg{0, 32, 96};
+// The same colours as the screenshot reader holds them.
+constexpr Rgb kFg{kForeground.red, kForeground.green, kForeground.blue};
+constexpr Rgb kBg{kBackground.red, kBackground.green, kBackground.blue};
 constexpr double kCanvas = 1024.0;
 
 // Quiet noise, the same on every run: levels from 0 to about 250, a different one in
