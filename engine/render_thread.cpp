@@ -108,10 +108,15 @@ DWORD renderThreadMain(Renderer* renderer) {
   return 0;
 }
 
-Status stopThread(Renderer* renderer) {
-  if (renderer->thread == nullptr) return kStatusNothingDone;
+void requestThreadStop(Renderer* renderer) {
+  if (renderer->thread == nullptr) return;
   InterlockedExchange(&renderer->running, 0);
   SetEvent(renderer->stopEvent);
+}
+
+Status stopThread(Renderer* renderer) {
+  if (renderer->thread == nullptr) return kStatusNothingDone;
+  requestThreadStop(renderer);
   bool ended = true;
   if (WaitForSingleObject(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
     TerminateThread(renderer->thread, kTerminatedExitCode);

@@ -11,6 +11,11 @@ class Renderer;
 
 Status startThread(Renderer* renderer);
 Status stopThread(Renderer* renderer);
+
+// Tells the render thread to end after its current pass and returns at once; stopThread
+// then waits for it.
+void requestThreadStop(Renderer* renderer);
+
 DWORD WINAPI renderThreadProc(LPVOID parameter);
 DWORD renderThreadMain(Renderer* renderer);
 

@@ -14,6 +14,11 @@ HostFrameState gHostFrameState = {};
 
 namespace {
 
+// The visual window the running start made, until a stop has seen it destroyed. Some
+// hosts never name a frame in the record, so the stop finds the window here.
+HWND gVisualWindow = nullptr;
+ATOM gVisualClass = 0;
+
 constexpr wchar_t kClassName[] = L"Tarnevox";
 constexpr LPARAM kEmbedServiceRequest = 505;
 constexpr LPARAM kVisualWindowAnnouncement = 611;
@@ -88,6 +93,25 @@ void removeFrame(VisModule* module) {
   gHostFrameState.frame = nullptr;
 }
 
+// Destroys the visual window of this start if it is still there: a host that leaves the
+// record empty would otherwise keep it, with its timer, its procedure in this library
+// and the quit message that its end posts to end the host's visualization loop.
+void removeVisualWindow() {
+  const HWND visual = gVisualWindow;
+  gVisualWindow = nullptr;
+  // A handle that no longer names a window of our class may by now be someone else's.
+  if (visual == nullptr || !IsWindow(visual)) return;
+  if (GetClassLongPtrW(visual, GCW_ATOM) != gVisualClass) return;
+  DestroyWindow(visual);
+}
+
+// Wakes the render thread to end before the stop does anything that may wait on the
+// host, so that it is no longer drawing if the host ends the process meanwhile.
+void askRendererToStop(VisModule* module) {
+  const SlotLock held;
+  if (Renderer* renderer = rendererOf(module)) requestThreadStop(renderer);
+}
+
 // Takes the module's renderer out of the slot, so that no render call reaches it any
 // more, then stops its thread and frees it. False when the thread had to be terminated:
 // then what it may have used is left alone.
@@ -118,6 +142,7 @@ int failStart(VisModule* module, const StartProgress& progress, const StartFailu
     // Detached first, so that its end posts no quit message to the host's thread.
     SetWindowLongPtrW(progress.visual, GWLP_USERDATA, 0);
     DestroyWindow(progress.visual);
+    gVisualWindow = nullptr;
   }
   removeFrame(module);
   if (progress.classRegistered) UnregisterClassW(kClassName, module->dllInstance);
@@ -142,10 +167,12 @@ int __cdecl onInit(VisModule* module) {
   HWND frame = embed(&gHostFrameState);
   SetWindowTextW(gHostFrameState.frame, kClassName);
 
-  progress.classRegistered = registerVisualClass(module->dllInstance) != 0;
+  gVisualClass = registerVisualClass(module->dllInstance);
+  progress.classRegistered = gVisualClass != 0;
   if (!progress.classRegistered) return failStart(module, progress, kClassFailure);
   progress.visual = createVisualWindow(frame, module->dllInstance);
   if (progress.visual == nullptr) return failStart(module, progress, kWindowFailure);
+  gVisualWindow = progress.visual;
   SetWindowLongPtrW(progress.visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(module));
   SetTimer(progress.visual, kFollowFrameTimer, kFollowFrameMs, nullptr);
   SendMessageW(host, WM_USER, reinterpret_cast<WPARAM>(progress.visual), kVisualWindowAnnouncement);
@@ -167,10 +194,13 @@ void __cdecl onQuit(VisModule* module) {
   // A start refused because the other module runs leaves nothing to undo, and the frame,
   // the class and the skin bitmap are the running module's.
   if (rendererOf(module) == nullptr && anyModuleRunning()) return;
+  askRendererToStop(module);
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
   stopRenderer(module);  // the thread draws into the visual window, so it goes first
   removeFrame(module);
+  removeVisualWindow();
+  // Nothing of this library may run once the stop has returned: the host may unload it.
   UnregisterClassW(kClassName, module->dllInstance);
 }
 

@@ -4,6 +4,13 @@
 #include "plugin/skin_reader.h"
 
 namespace tarnevox {
+namespace {
+
+bool onHostWindowThread(const VisModule* module) {
+  return GetWindowThreadProcessId(module->parentWindow, nullptr) == GetCurrentThreadId();
+}
+
+}  // namespace
 
 LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* module = reinterpret_cast<VisModule*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -11,8 +18,10 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CREATE:
       return 0;
     case WM_DESTROY:
-      // A window that a failed start detached ends without ending the host's loop.
-      if (module != nullptr) PostQuitMessage(0);
+      // The quit message ends a host's visualization loop. On the thread of the host's
+      // own window it would end the host's main loop instead, and a window that a failed
+      // start detached ends without a message at all.
+      if (module != nullptr && !onHostWindowThread(module)) PostQuitMessage(0);
       return 0;
     case WM_ERASEBKGND:
       return 1;  // Direct3D paints every pixel; erasing would only flicker
