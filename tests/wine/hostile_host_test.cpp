@@ -1,7 +1,8 @@
 // The real plug-in in hosts that behave unlike the player it was written for: floating-
 // point exceptions unmasked, render calls from other threads while modules start and
-// stop, failed starts that get no stop, stops that come twice, and a render thread that
-// will not stop. The stand-in host plays each host; this program runs from bin/capture,
+// stop, failed starts that get no stop, stops that come twice, a render thread that
+// will not stop, a player that leaves the frame record empty and renders until its loop
+// ends, and a host that starts and stops modules on its main thread. The stand-in host plays each host; this program runs from bin/capture,
 // whose d3d9.dll also stands in for a system without Direct3D and for a stalled driver.
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +29,37 @@ using namespace tarnevox::host;
 using tarnevox::testing::besideThisProgram;
 using tarnevox::testing::BoxSeen;
 using tarnevox::testing::BoxWatcher;
+using tarnevox::testing::countThreads;
 
 namespace {
+
+// Frames that the capturing d3d9.dll takes of the devices made while it lives.
+class CapturedFrames {
+ public:
+  CapturedFrames() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"tarnevox-hostile-" + std::to_wstring(GetCurrentProcessId());
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_DIR", dir_.c_str());
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_MODE", L"latest");
+  }
+  ~CapturedFrames() {
+    SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_DIR", nullptr);
+    DeleteFileW(latest().c_str());
+    RemoveDirectoryW(dir_.c_str());
+  }
+  // Something was presented since the last call.
+  bool presented() {
+    tarnevox::testing::Picture picture;
+    const bool read = tarnevox::testing::readPicture(latest(), &picture);
+    DeleteFileW(latest().c_str());
+    return read;
+  }
+
+ private:
+  std::wstring latest() const { return dir_ + L"\\latest.ppm"; }
+  std::wstring dir_;
+};
 
 // Floating-point traps anywhere in the process are counted, then masked and the
 // instruction retried, so that a run reports them instead of ending.
@@ -85,7 +116,36 @@ class HostileHostTest : public ::testing::Test {
     EXPECT_EQ(report.renderNonZero, 0);
     EXPECT_EQ(report.withdrawals, 2);
     EXPECT_FALSE(report.frameLeftAfterQuit);
+    EXPECT_TRUE(report.quitReachedStoppingThread) << "the visualization thread's loop goes on";
     EXPECT_FALSE(classRegistered());
+  }
+
+  // A start, run and stop of the module in a player with a visualization thread of its
+  // own. The stop must remove the plug-in's window, which ends the player's loop, and
+  // leave the player's own frame alone.
+  void expectAPlayerRun(int module, const std::function<void()>& onWithdrawal = {}) {
+    SessionOptions options;
+    options.hostKind = HostKind::kOwnThreadPlayer;
+    options.module = module;
+    options.onWithdrawal = onWithdrawal;
+    VisSession session;
+    std::string error;
+    ASSERT_TRUE(session.start(library_, options, &error)) << error;
+    ASSERT_EQ(session.initResult(), 0);
+    session.pumpFor(300);
+    threadsWhileRunning_ = countThreads();
+    session.requestStop();
+    const SessionReport report = session.wait();
+    EXPECT_GE(report.renderCalls, 5);
+    EXPECT_EQ(report.renderNonZero, 0);
+    EXPECT_GE(report.visualGoneAfterStopMs, 0.0) << "the stop left the visual window";
+    EXPECT_LT(report.visualGoneAfterStopMs, 1000.0);
+    EXPECT_GE(report.loopEndedAfterStopMs, 0.0) << "the player's loop never ended";
+    EXPECT_LT(report.loopEndedAfterStopMs, 1000.0);
+    EXPECT_TRUE(report.frameLeftAfterQuit) << "the stop destroyed a window it had not made";
+    // A class left registered would refuse the next start with a box that nobody closes.
+    ASSERT_FALSE(classRegistered());
+    EXPECT_EQ(library_.module(module)->userData, 0);
   }
 
   bool classRegistered() {
@@ -95,6 +155,7 @@ class HostileHostTest : public ::testing::Test {
 
   static PVOID handler_;
   PluginLibrary library_;
+  unsigned threadsWhileRunning_ = 0;
 };
 
 PVOID HostileHostTest::handler_ = nullptr;
@@ -249,19 +310,66 @@ TEST_F(HostileHostTest, ARenderThreadThatWillNotStopIsLeftBehindAndTheNextStartW
   EXPECT_LE(threadsAfter, threadsBefore + 1) << "the terminated thread still runs";
 
   // The next start draws: its frames reach Present.
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring dir = std::wstring(temp) + L"tarnevox-hostile-" +
-                           std::to_wstring(GetCurrentProcessId());
-  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_DIR", dir.c_str());
-  SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_MODE", L"latest");
+  CapturedFrames frames;
   expectANormalRun();
-  EXPECT_EQ(tarnevox::testing::countThreads(), threadsAfter) << "the next start left a thread";
-  tarnevox::testing::Picture picture;
-  EXPECT_TRUE(tarnevox::testing::readPicture(dir + L"\\latest.ppm", &picture))
-      << "the next start presented nothing";
-  DeleteFileW((dir + L"\\latest.ppm").c_str());
-  RemoveDirectoryW(dir.c_str());
+  EXPECT_EQ(countThreads(), threadsAfter) << "the next start left a thread";
+  EXPECT_TRUE(frames.presented()) << "the next start presented nothing";
+}
+
+// A player that runs start, render calls and stop on a visualization thread of its own,
+// whose frame service leaves the record empty and whose loop ends only on a quit message:
+// each module stops there, starts again and draws, and the library can then be unloaded.
+TEST_F(HostileHostTest, APlayerWithAVisualizationThreadOfItsOwnStopsRestartsAndUnloads) {
+  unsigned threadsAfterAStop = 0;  // once the process has made its first device
+  for (const int module : {0, 1}) {
+    SCOPED_TRACE("module " + std::to_string(module));
+    // The render thread ends while the player's main thread still holds up the stop's
+    // withdrawal, so that a player ending its process meanwhile finds nothing drawing.
+    bool renderThreadEnded = false;
+    expectAPlayerRun(module, [&] {
+      for (int wait = 0; wait < 100 && countThreads() >= threadsWhileRunning_; ++wait) Sleep(10);
+      renderThreadEnded = countThreads() < threadsWhileRunning_;
+    });
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(renderThreadEnded) << "the render thread ran on through the withdrawal";
+    if (threadsAfterAStop == 0) threadsAfterAStop = countThreads();
+    CapturedFrames frames;
+    expectAPlayerRun(module);
+    EXPECT_TRUE(frames.presented()) << "the second start presented nothing";
+    EXPECT_EQ(countThreads(), threadsAfterAStop) << "a stop left a thread";
+  }
+  library_.unload();
+  EXPECT_EQ(GetModuleHandleW(L"vis_tarnevox.dll"), nullptr) << "the library stayed loaded";
+  // Anything of the plug-in's still running or called now would fault in freed code.
+  MSG message;
+  for (int tick = 0; tick < 100; ++tick) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(10);
+  }
+  EXPECT_EQ(countThreads(), threadsAfterAStop);
+}
+
+// A host that starts and stops modules on its main thread: the stop's end of the visual
+// window must not post the quit message that would end the host's main loop.
+TEST_F(HostileHostTest, AHostThatStartsAndStopsOnItsMainThreadKeepsItsMainLoop) {
+  for (const int module : {0, 1}) {
+    SCOPED_TRACE("module " + std::to_string(module));
+    SessionOptions options;
+    options.hostKind = HostKind::kUiThread;
+    options.module = module;
+    options.renderLimit = 10;
+    SessionReport report;
+    std::string error;
+    ASSERT_TRUE(runModule(library_, options, &report, &error)) << error;
+    EXPECT_EQ(report.initResult, 0);
+    EXPECT_EQ(report.renderCalls, 10);
+    EXPECT_EQ(report.renderNonZero, 0);
+    EXPECT_FALSE(report.hostLoopEnded) << "the stop ended the host's main loop";
+    EXPECT_TRUE(report.hostAnsweredAfterStop);
+    EXPECT_FALSE(report.frameLeftAfterQuit);
+    EXPECT_FALSE(classRegistered());
+  }
+  expectANormalRun();
 }
 
 }  // namespace

@@ -123,18 +123,25 @@ TEST_F(VisWindowTest, CreateEraseAndDestroy) {
   EXPECT_EQ(SendMessageW(visual_, WM_ERASEBKGND, 0, 0), 1);
   attachModule();
   drainQuitMessages();
+  // The host's window belongs to another thread, as for a host's visualization thread:
+  // the quit message ends that thread's loop.
+  module_.parentWindow = GetDesktopWindow();
   ASSERT_TRUE(DestroyWindow(visual_));
-  visual_ = nullptr;
   WPARAM code = 99;
   EXPECT_EQ(drainQuitMessages(&code), 1) << "exactly one quit message";
   EXPECT_EQ(code, 0u);
 
-  // Detached, as a failed start leaves it: no quit for the host's thread.
-  visual_ = CreateWindowExW(0, L"TarnevoxTestVisual", nullptr, WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
-                            nullptr, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(DestroyWindow(visual_));
+  // On the thread of the host's own window a quit message would end the host's main loop;
+  // detached, as a failed start leaves it, the window ends without one either.
+  for (const bool attached : {true, false}) {
+    module_.parentWindow = host_.window;
+    visual_ = CreateWindowExW(0, L"TarnevoxTestVisual", nullptr, WS_OVERLAPPEDWINDOW, 0, 0, 64,
+                              64, nullptr, nullptr, nullptr, nullptr);
+    if (attached) attachModule();
+    ASSERT_TRUE(DestroyWindow(visual_));
+    EXPECT_EQ(drainQuitMessages(), 0) << (attached ? "on the host's thread" : "detached");
+  }
   visual_ = nullptr;
-  EXPECT_EQ(drainQuitMessages(), 0);
 }
 
 TEST_F(VisWindowTest, ForwardsOnlyKeyDownAndKeyUpUnchanged) {

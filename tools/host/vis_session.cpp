@@ -14,6 +14,12 @@ constexpr wchar_t kHostClass[] = L"TarnevoxHostMain";
 constexpr wchar_t kFrameClass[] = L"TarnevoxHostFrame";
 constexpr DWORD kFrameStyle = WS_OVERLAPPEDWINDOW;
 constexpr int kChannels = 2;
+// The player's render calls come this often, also after the stop until its loop ends.
+constexpr double kPlayerRenderMs = 25.0;
+// How long a player's loop goes on after the stop before the stand-in gives up on it.
+constexpr double kLoopPatienceMs = 2000.0;
+// Posted to the main window after a stop, to see whether its loop still runs.
+constexpr UINT kProbeMessage = WM_APP + 1;
 
 // The frame-window service has no context argument, so it finds the session here.
 std::atomic<VisSession*> gActiveSession{nullptr};
@@ -140,6 +146,7 @@ bool VisSession::start(PluginLibrary& library, const SessionOptions& options, st
   renderCalls_ = 0;
   frameWindow_ = nullptr;
   visualWindow_ = nullptr;
+  hostLoopEnded_ = false;
 
   HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!registerClasses(instance, hostWindowProc, frameWindowProc)) {
@@ -165,28 +172,38 @@ bool VisSession::start(PluginLibrary& library, const SessionOptions& options, st
     release();
     return false;
   }
+  if (options_.hostKind == HostKind::kUiThread) callInit();
   // onInit sends its requests to the main window, so keep answering until it returns.
   HANDLE handles[2] = {initDone_, thread_};
   for (;;) {
     const DWORD woke =
         MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT | QS_ALLPOSTMESSAGE);
-    dispatchQueued();
+    pumpMainThread();
     if (woke == WAIT_OBJECT_0 || woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) break;
   }
   return true;
 }
 
+// A host whose main thread also starts and stops the module ends its main loop on a
+// quit message, as programs do; the other kinds only run the main window there.
+void VisSession::pumpMainThread() {
+  if (hostLoopEnded_) return;
+  if (!dispatchQueued() && options_.hostKind == HostKind::kUiThread) hostLoopEnded_ = true;
+}
+
 bool VisSession::pumpUntil(HANDLE handle, DWORD milliseconds) {
   const double end = nowMs() + milliseconds;
   for (;;) {
-    dispatchQueued();
+    pumpMainThread();
     const double left = end - nowMs();
     if (milliseconds != INFINITE && left <= 0) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
     const DWORD timeout = milliseconds == INFINITE ? INFINITE : static_cast<DWORD>(left) + 1;
-    const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, timeout,
-                                                 QS_ALLINPUT | QS_ALLPOSTMESSAGE);
+    const DWORD woke = hostLoopEnded_
+                           ? WaitForSingleObject(handle, timeout)
+                           : MsgWaitForMultipleObjects(1, &handle, FALSE, timeout,
+                                                       QS_ALLINPUT | QS_ALLPOSTMESSAGE);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
-      dispatchQueued();
+      pumpMainThread();
       return true;
     }
   }
@@ -200,6 +217,11 @@ bool VisSession::pumpFor(DWORD milliseconds) {
 SessionReport VisSession::wait() {
   if (thread_ == nullptr) return report_;
   pumpUntil(thread_, INFINITE);
+  if (options_.hostKind == HostKind::kUiThread) {
+    callQuit();
+    probeHostLoop();
+    destroyLeftFrame();
+  }
   timeEndPeriod(1);
   SessionReport report = report_;
   report.initResult = initResult_.load();
@@ -243,14 +265,39 @@ DWORD WINAPI VisSession::visThreadMain(void* self) {
 }
 
 void VisSession::runVisThread() {
+  if (options_.hostKind == HostKind::kUiThread) {
+    // Only the render calls come from here, as from a host's decoding thread.
+    WaitForSingleObject(initDone_, INFINITE);
+    if (initResult_ == 0) {
+      renderLoop();
+    } else {
+      requestStop(StopReason::kInitFailed);
+    }
+    return;
+  }
+  callInit();
+  if (initResult_ == 0) {
+    renderLoop();
+  } else {
+    requestStop(StopReason::kInitFailed);
+  }
+  callQuit();
+  if (options_.hostKind == HostKind::kOwnThreadPlayer) {
+    renderUntilLoopEnds();
+  } else {
+    report_.quitReachedStoppingThread = !dispatchQueued();
+  }
+  destroyLeftFrame();
+}
+
+void VisSession::callInit() {
   VisModule* module = module_;
   module->parentWindow = hostWindow_;
   module->dllInstance = library_->handle();
   module->sampleRate = options_.wav != nullptr ? options_.wav->format.sampleRate : kSignalSampleRate;
   module->channels = kChannels;
   report_.started = true;
-  const int result = module->onInit(module);
-  initResult_ = result;
+  initResult_ = module->onInit(module);
   if (HWND frame = frameWindow_.load()) {
     wchar_t title[256] = {};
     GetWindowTextW(frame, title, 256);
@@ -258,19 +305,61 @@ void VisSession::runVisThread() {
     report_.frameShownAfterInit = IsWindowVisible(frame) != FALSE;
   }
   SetEvent(initDone_);
+}
 
-  if (result == 0) {
-    renderLoop();
-  } else {
-    requestStop(StopReason::kInitFailed);
-  }
+void VisSession::callQuit() {
   for (int quit = 0; quit < options_.quitCalls; ++quit) {
     const double quitting = nowMs();
-    module->onQuit(module);
+    module_->onQuit(module_);
     const double took = nowMs() - quitting;
     if (took > report_.longestQuitMs) report_.longestQuitMs = took;
   }
-  dispatchQueued();
+}
+
+// The player's loop after the stop: render calls go on until a quit message ends it.
+void VisSession::renderUntilLoopEnds() {
+  const double stopped = nowMs();
+  const HWND visual = report_.announcedWindow;
+  double next = stopped;
+  for (;;) {
+    const bool quit = !dispatchQueued();
+    const double now = nowMs();
+    if (report_.visualGoneAfterStopMs < 0 && !IsWindow(visual)) {
+      report_.visualGoneAfterStopMs = now - stopped;
+    }
+    if (quit) {
+      report_.loopEndedAfterStopMs = now - stopped;
+      report_.quitReachedStoppingThread = true;
+      return;
+    }
+    if (now - stopped >= kLoopPatienceMs) return;
+    if (now >= next) {
+      render();
+      ++report_.renderCallsAfterStop;
+      next += kPlayerRenderMs;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(next - now) + 1,
+                              QS_ALLINPUT | QS_ALLPOSTMESSAGE);
+  }
+}
+
+// After the stop on the main thread: a quit message that the stop posted ends the main
+// loop here, as it would a program's; then a message posted to the main window shows
+// whether the loop still runs.
+void VisSession::probeHostLoop() {
+  pumpMainThread();
+  PostMessageW(hostWindow_, kProbeMessage, 0, 0);
+  const double end = nowMs() + 1000.0;
+  while (!report_.hostAnsweredAfterStop && !hostLoopEnded_ && nowMs() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT | QS_ALLPOSTMESSAGE);
+    pumpMainThread();
+  }
+  report_.hostLoopEnded = hostLoopEnded_;
+}
+
+// The frame is destroyed by the plug-in's stop when the record names it; otherwise the
+// host destroys it here, on the thread that made it.
+void VisSession::destroyLeftFrame() {
   HWND frame = frameWindow_.load();
   report_.frameWindow = frame;
   if (frame != nullptr && IsWindow(frame)) {
@@ -282,7 +371,10 @@ void VisSession::runVisThread() {
 
 void VisSession::renderLoop() {
   const int requested = module_->delayMs;
-  const double delay = requested < 1 ? 1.0 : requested > 1000 ? 1000.0 : requested;
+  const double delay = options_.hostKind == HostKind::kOwnThreadPlayer ? kPlayerRenderMs
+                       : requested < 1                                 ? 1.0
+                       : requested > 1000                              ? 1000.0
+                                                                       : requested;
   const double started = nowMs();
   const double deadline = options_.timeLimitMs > 0 ? started + options_.timeLimitMs : 0.0;
   double next = started;
@@ -395,7 +487,9 @@ HWND __cdecl VisSession::embedService(void* frameRecord) {
   } else if (session != nullptr) {
     frame = session->makeFrame();
   }
-  if (frameRecord != nullptr) *static_cast<HWND*>(frameRecord) = frame;
+  const bool fillsRecord =
+      session == nullptr || session->options_.hostKind != HostKind::kOwnThreadPlayer;
+  if (frameRecord != nullptr && fillsRecord) *static_cast<HWND*>(frameRecord) = frame;
   return frame;
 }
 
@@ -411,6 +505,7 @@ LRESULT VisSession::answerHostMessage(WPARAM wParam, LPARAM lParam) {
         report_.announcedWindow = reinterpret_cast<HWND>(wParam);
       } else {
         ++report_.withdrawals;
+        if (options_.onWithdrawal) options_.onWithdrawal();
       }
       visualWindow_ = reinterpret_cast<HWND>(wParam);
       if (options_.sizeVisualWindow) fitToClientArea(visualWindow_.load(), frameWindow_.load());
@@ -437,6 +532,9 @@ LRESULT CALLBACK VisSession::hostWindowProc(HWND window, UINT message, WPARAM wP
       return 0;
     case WM_CLOSE:
       session->requestStop(StopReason::kRequested);
+      return 0;
+    case kProbeMessage:
+      session->report_.hostAnsweredAfterStop = true;
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

@@ -35,7 +35,8 @@
 // for the frame and the plug-in's windows in between, until a stop: the render or time
 // limit, Escape, closing the frame, the plug-in's windows ending the loop, or
 // requestStop(). Then it calls onQuit (also after a failed onInit, which leaves windows
-// for onQuit to remove) and destroys the frame if the plug-in left it.
+// for onQuit to remove) and destroys the frame if the plug-in left it. That is the
+// default kind of host; HostKind names the others the stand-in can play.
 //
 // Threads: start(), pumpFor() and wait() belong to one thread, which owns the main window
 // and must keep pumping its messages while the module runs (these three do), because the
@@ -46,6 +47,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "tools/host/plugin_library.h"
@@ -68,7 +70,23 @@ enum class StopReason {
 
 const char* stopReasonText(StopReason reason);
 
+// How the host drives the module's callbacks.
+enum class HostKind {
+  // start, render calls and stop on a visualization thread, which ends after the stop;
+  // the frame service puts its frame into the plug-in's record.
+  kRecordFilling,
+  // as a player that runs start, render calls (every 25 ms) and stop on a visualization
+  // thread whose message loop ends only on a quit message, rendering on after the stop
+  // until it does; its frame service makes a frame on that thread and leaves the record
+  // empty. The frame is the host's: it destroys it once the loop has ended.
+  kOwnThreadPlayer,
+  // start and stop on the thread that owns the main window, whose message loop ends on
+  // a quit message as a program's main loop does; render calls from another thread.
+  kUiThread,
+};
+
 struct SessionOptions {
+  HostKind hostKind = HostKind::kRecordFilling;
   int module = 0;
   SignalKind signal = SignalKind::kSineSweep;
   const WavData* wav = nullptr;  // played instead of the signal when set; must outlive the run
@@ -90,6 +108,9 @@ struct SessionOptions {
   bool bogusFrame = false;
   // how often onQuit is called at the end, also after a failed start (0: never).
   int quitCalls = 1;
+  // called on the main window's thread when the withdrawal (611 with 0) arrives, before
+  // it is answered, as by a host busy with something else.
+  std::function<void()> onWithdrawal;
 };
 
 struct SessionReport {
@@ -112,6 +133,18 @@ struct SessionReport {
   // Render calls after which the floating-point control or status differed from before.
   long floatingPointChanged = 0;
   double longestQuitMs = 0.0;  // the longest onQuit call
+  // The thread that ran onQuit found a quit message in its queue right after it
+  // (kRecordFilling, kOwnThreadPlayer).
+  bool quitReachedStoppingThread = false;
+  // kOwnThreadPlayer: from the stop's return to the end of the visualization loop on a
+  // quit message, and to the announced window's end, in ms; -1 when not seen within 2 s.
+  double loopEndedAfterStopMs = -1.0;
+  double visualGoneAfterStopMs = -1.0;
+  long renderCallsAfterStop = 0;
+  // kUiThread: the main loop ended on a quit message; a message posted to the main
+  // window after the stop was answered.
+  bool hostLoopEnded = false;
+  bool hostAnsweredAfterStop = false;
 };
 
 class VisSession {
@@ -157,6 +190,12 @@ class VisSession {
   static HWND __cdecl embedService(void* frameRecord);
 
   void runVisThread();
+  void callInit();
+  void callQuit();
+  void renderUntilLoopEnds();
+  void probeHostLoop();
+  void destroyLeftFrame();
+  void pumpMainThread();
   void renderLoop();
   int render();
   void fillWaveform(long call);
@@ -177,6 +216,7 @@ class VisSession {
   std::atomic<long> renderCalls_{0};
   std::atomic<HWND> frameWindow_{nullptr};
   std::atomic<HWND> visualWindow_{nullptr};
+  bool hostLoopEnded_ = false;  // kUiThread: the main window's thread saw a quit message
   SessionReport report_;
 };
 
