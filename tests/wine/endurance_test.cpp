@@ -1,9 +1,13 @@
-// Many starts and stops of a module in one process: whatever a cycle takes, it gives back.
+// Many starts and stops of a module in one process, in each kind of host: whatever a
+// cycle takes, it gives back. Longer runs, for measurements (tools/reliability.sh), come
+// from the environment: TARNEVOX_ENDURANCE_CYCLES cycles instead of 200, and with
+// TARNEVOX_LONG_RUN_MINUTES set, each module drawing that many minutes in a player.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "tests/wine/child_process.h"
@@ -18,13 +22,24 @@ using tarnevox::testing::countResources;
 
 namespace {
 
-constexpr int kCycles = 200;
 constexpr int kWarmUpCycles = 9;
 
+long environmentCount(const wchar_t* name, long fallback) {
+  wchar_t text[32];
+  const DWORD length = GetEnvironmentVariableW(name, text, 32);
+  if (length == 0 || length >= 32) return fallback;
+  const long value = std::wcstol(text, nullptr, 10);
+  return value > 0 ? value : fallback;
+}
+
 // One start, a recolouring (so the skin is read twice and the first bitmap deleted), a
-// few render calls, and the stop.
-void runCycle(PluginLibrary& library, int module) {
+// few render calls, and the stop; the kinds of host take turns with the modules.
+void runCycle(PluginLibrary& library, int cycle) {
+  static constexpr HostKind kKinds[] = {HostKind::kRecordFilling, HostKind::kOwnThreadPlayer,
+                                        HostKind::kUiThread};
+  const int module = cycle % 2;
   SessionOptions options;
+  options.hostKind = kKinds[cycle % 3];
   options.module = module;
   options.signal = SignalKind::kNoise;
   options.renderLimit = 6;
@@ -50,14 +65,17 @@ ResourceCounts settledCounts() {
   return countResources();
 }
 
-void print(const char* when, const ResourceCounts& c) {
-  std::printf("%-14s threads %u, handles %u, GDI objects %u, windows %u, "
+void print(const std::string& when, const ResourceCounts& c) {
+  std::printf("%-16s threads %u, handles %u, GDI objects %u, windows %u, private KiB %lu, "
               "GetGuiResources %lu/%lu, GetProcessHandleCount %lu\n",
-              when, c.threads, c.kernelHandles, c.gdiObjects, c.windows, c.guiGdi, c.guiUser,
+              when.c_str(), c.threads, c.kernelHandles, c.gdiObjects, c.windows,
+              static_cast<unsigned long>(c.privateBytes / 1024), c.guiGdi, c.guiUser,
               c.processHandles);
+  std::fflush(stdout);
 }
 
-TEST(Endurance, TwoHundredStartsAndStopsLeaveNothingBehind) {
+TEST(Endurance, ManyStartsAndStopsInEachKindOfHostLeaveNothingBehind) {
+  const long cycles = environmentCount(L"TARNEVOX_ENDURANCE_CYCLES", 200);
   PluginLibrary library;
   std::string error;
   ASSERT_TRUE(library.load(besideThisProgram(L"vis_tarnevox.dll"), &error)) << error;
@@ -70,27 +88,27 @@ TEST(Endurance, TwoHundredStartsAndStopsLeaveNothingBehind) {
   // regions, which it keeps after the windows are gone) when two threads happened to hold
   // window DCs at once; that cache is bounded, a leak is not.
   for (int cycle = 0; cycle < kWarmUpCycles; ++cycle) {
-    runCycle(library, cycle % 2);
+    runCycle(library, cycle);
     if (HasFatalFailure()) return;
   }
   print("after warm-up", settledCounts());
 
   ResourceCounts middle;
-  for (int cycle = 0; cycle < kCycles; ++cycle) {
-    runCycle(library, cycle % 2);
+  ResourceCounts last;
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    runCycle(library, cycle);
     if (HasFatalFailure()) {
       ADD_FAILURE() << "cycle " << cycle;
       return;
     }
-    if (cycle + 1 == kCycles / 2) {
-      middle = settledCounts();
-      print("after 100", middle);
+    if ((cycle + 1) % 100 == 0 || cycle + 1 == cycles) {
+      last = settledCounts();
+      print("after " + std::to_string(cycle + 1), last);
     }
+    if (cycle + 1 == cycles / 2) middle = settledCounts();
   }
-  const ResourceCounts last = settledCounts();
-  print("after 200", last);
 
-  // What a cycle kept would show 100 times over between the middle and the end.
+  // What a cycle kept would show many times over between the middle and the end.
   EXPECT_LE(last.gdiObjects, middle.gdiObjects + 2);
   EXPECT_EQ(last.kernelHandles, middle.kernelHandles);
   EXPECT_EQ(last.threads, first.threads);
@@ -120,6 +138,49 @@ TEST(Endurance, TwoHundredStartsAndStopsLeaveNothingBehind) {
   EXPECT_GE(first.threads, 1u);
   EXPECT_GT(first.kernelHandles, 0u);
   EXPECT_GT(first.gdiObjects, 0u);
+}
+
+// Each module drawing for TARNEVOX_LONG_RUN_MINUTES in a player, with the counts taken
+// every minute: from the second minute on, nothing may grow.
+TEST(Endurance, LongRunInAPlayer) {
+  const long minutes = environmentCount(L"TARNEVOX_LONG_RUN_MINUTES", 0);
+  if (minutes < 3) GTEST_SKIP() << "a measurement: set TARNEVOX_LONG_RUN_MINUTES to 3 or more";
+  PluginLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.load(besideThisProgram(L"vis_tarnevox.dll"), &error)) << error;
+  for (const int module : {0, 1}) {
+    SessionOptions options;
+    options.hostKind = HostKind::kOwnThreadPlayer;
+    options.module = module;
+    options.signal = module == 0 ? SignalKind::kBeat : SignalKind::kSineSweep;
+    VisSession session;
+    ASSERT_TRUE(session.start(library, options, &error)) << error;
+    ASSERT_EQ(session.initResult(), 0);
+    ResourceCounts second;
+    ResourceCounts now;
+    for (long minute = 1; minute <= minutes; ++minute) {
+      session.pumpFor(60000);
+      now = countResources();
+      print("module " + std::to_string(module) + " min " + std::to_string(minute), now);
+      if (minute == 2) second = now;
+    }
+    const long renderCalls = session.renderCalls();
+    session.requestStop();
+    const SessionReport report = session.wait();
+    std::printf("module %d: %ld render calls; from minute 2 to %ld: threads %+d, handles %+d, "
+                "GDI objects %+d, windows %+d, private KiB %+lld\n",
+                module, renderCalls, minutes, static_cast<int>(now.threads - second.threads),
+                static_cast<int>(now.kernelHandles - second.kernelHandles),
+                static_cast<int>(now.gdiObjects - second.gdiObjects),
+                static_cast<int>(now.windows - second.windows),
+                (static_cast<long long>(now.privateBytes) -
+                 static_cast<long long>(second.privateBytes)) / 1024);
+    EXPECT_EQ(report.renderNonZero, 0);
+    EXPECT_EQ(now.threads, second.threads);
+    EXPECT_EQ(now.kernelHandles, second.kernelHandles);
+    EXPECT_EQ(now.windows, second.windows);
+    EXPECT_LE(now.gdiObjects, second.gdiObjects + 2);  // Wine's window-DC cache
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -20,6 +21,7 @@ struct ResourceCounts {
   DWORD guiGdi = 0;            // GetGuiResources, where it works
   DWORD guiUser = 0;
   DWORD processHandles = 0;    // GetProcessHandleCount, where it works
+  SIZE_T privateBytes = 0;     // committed memory of this process alone
 };
 
 inline unsigned countThreads() {
@@ -99,6 +101,13 @@ inline ResourceCounts countResources() {
   c.guiGdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   c.guiUser = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
   GetProcessHandleCount(GetCurrentProcess(), &c.processHandles);
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+    // Wine reports the commit charge only as PagefileUsage, which Windows makes the same.
+    c.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+  }
   return c;
 }
 
