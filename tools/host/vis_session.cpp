@@ -347,6 +347,7 @@ int VisSession::render() {
   const unsigned exceptions = static_cast<unsigned>(options_.unmaskedExceptions) & 0x3F;
   FloatingPointState unmasked = saved;
   unmasked.x87Control = static_cast<unsigned short>(saved.x87Control & ~exceptions);
+  if (options_.extendedPrecision) unmasked.x87Control |= 0x300;  // precision control 11b
   unmasked.sse = (saved.sse & ~(exceptions << 7)) & ~0x3Fu;
   writeFloatingPointControl(unmasked);
   const FloatingPointState before = readFloatingPoint();
