@@ -7,18 +7,20 @@
 #
 #   wine32-root.sh build ROOT              make the chroot in ROOT (once; again when its
 #                                          package list or this script's version changes)
-#   wine32-root.sh prepare ROOT            build, then make the Wine prefix and say so
+#   wine32-root.sh prepare ROOT            build, make the Wine prefix, print Wine's version
 #   wine32-root.sh run ROOT PROGRAM ARGS   run a Windows program with the chroot's Wine
 #   wine32-root.sh with ROOT COMMAND ARGS  run a command in the chroot, with
 #                                          "$TARNEVOX_WINE" set to its Wine loader
 #
 # ROOT lives in a build tree (build/i686/wine32-root); the folder that holds it is bound
 # into the chroot at the same path, writable, so programs, DLLs and files of that tree
-# keep their paths. Nothing else of the machine is writable in it. Each run is one at a
+# keep their paths (give them as absolute paths, or relative ones from a working folder
+# in the tree). No other folder of the machine is writable in it. Each run is one at a
 # time, in mount and PID namespaces of its own: /proc, /dev, a private /tmp, the build
 # tree and an Xvfb of its own exist only for it, and when it ends, also when it is
 # killed, every mount and every process it started end with it. The prefix is ROOT's
 # /wineprefix (a 64-bit prefix, in which 32-bit programs run as on 64-bit Windows).
+# TARNEVOX_DEBIAN_MIRROR names another Debian mirror for the build.
 #
 # Every verb exits 77, after one line on stderr, where the chroot cannot be made or the
 # machine cannot run 32-bit programs: the caller skips.
@@ -44,7 +46,7 @@ skip() {
 
 stamp_of() {
   # shellcheck disable=SC2086  # one package a line
-  printf '%s\n' "$version" "$suite" "$mirror" $packages | sha256sum | cut -d' ' -f1
+  printf '%s\n' "$version" "$suite" $packages | sha256sum | cut -d' ' -f1
 }
 
 needs_tools() {
