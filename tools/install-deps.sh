@@ -6,7 +6,7 @@ packages="cmake ninja-build make g++ clang libclang-rt-14-dev googletest libbenc
   libfftw3-dev libsndfile1-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
   binutils-mingw-w64 wine64 xvfb xauth libgl1-mesa-dri libglx-mesa0 x11-utils
-  libx11-dev libxcomposite-dev imagemagick util-linux"
+  libx11-dev libxcomposite-dev imagemagick util-linux debootstrap"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -464,10 +464,18 @@ TEST_F(FakeRenderThreadTest, GivenUpDisplayLeavesPassesThatOnlyAnimate) {
 
 }  // namespace
 
-// The linker takes these slots instead of kernel32's.
+// The linker takes these slots instead of kernel32's. A 32-bit slot's name carries the
+// underscore and the argument bytes of a __stdcall function.
+#if defined(__i386__)
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp__" #name "@" #argumentBytes)
+#else
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp_" #name)
+#endif
 extern "C" {
-BOOL(WINAPI* __imp_SetEvent)(HANDLE) = setEventThenPause;
-BOOL(WINAPI* __imp_QueryPerformanceCounter)(LARGE_INTEGER*) = readCounterUnlessFailing;
-HANDLE(WINAPI* __imp_CreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
-                                   DWORD, LPDWORD) = createThreadUnlessFailing;
+BOOL(WINAPI* slotSetEvent)(HANDLE) IMPORT_SLOT(SetEvent, 4) = setEventThenPause;
+BOOL(WINAPI* slotQueryPerformanceCounter)(LARGE_INTEGER*)
+    IMPORT_SLOT(QueryPerformanceCounter, 4) = readCounterUnlessFailing;
+HANDLE(WINAPI* slotCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
+                                 DWORD, LPDWORD) IMPORT_SLOT(CreateThread, 24) =
+    createThreadUnlessFailing;
 }

@@ -65,6 +65,23 @@ class CapturedFrames {
 // instruction retried, so that a run reports them instead of ending.
 std::atomic<int> gTraps{0};
 
+// Masks every exception and clears the flags, x87 and SSE alike, in a trapped context.
+void maskEverything(CONTEXT* context) {
+#if defined(__i386__)
+  // A 32-bit context keeps the x87 state twice, as fnsave and as fxsave lay it out;
+  // MXCSR is only in the latter.
+  context->FloatSave.ControlWord |= 0x3F;
+  context->FloatSave.StatusWord &= ~0xBFu;
+  auto* extended = reinterpret_cast<XSAVE_FORMAT*>(context->ExtendedRegisters);
+#else
+  context->MxCsr = (context->MxCsr | 0x1F80) & ~0x3Fu;
+  XMM_SAVE_AREA32* extended = &context->FltSave;
+#endif
+  extended->ControlWord |= 0x3F;
+  extended->StatusWord &= ~0xBF;
+  extended->MxCsr = (extended->MxCsr | 0x1F80) & ~0x3Fu;
+}
+
 LONG CALLBACK countFloatingPointTrap(EXCEPTION_POINTERS* info) {
   switch (info->ExceptionRecord->ExceptionCode) {
     case STATUS_FLOAT_DENORMAL_OPERAND:
@@ -77,10 +94,7 @@ LONG CALLBACK countFloatingPointTrap(EXCEPTION_POINTERS* info) {
     case STATUS_FLOAT_MULTIPLE_FAULTS:
     case STATUS_FLOAT_MULTIPLE_TRAPS:
       ++gTraps;
-      info->ContextRecord->MxCsr = (info->ContextRecord->MxCsr | 0x1F80) & ~0x3Fu;
-      info->ContextRecord->FltSave.MxCsr = info->ContextRecord->MxCsr;
-      info->ContextRecord->FltSave.ControlWord |= 0x3F;
-      info->ContextRecord->FltSave.StatusWord &= ~0xBFu;
+      maskEverything(info->ContextRecord);
       return EXCEPTION_CONTINUE_EXECUTION;
     default:
       return EXCEPTION_CONTINUE_SEARCH;
@@ -160,9 +174,11 @@ class HostileHostTest : public ::testing::Test {
 
 PVOID HostileHostTest::handler_ = nullptr;
 
-// Hosts built with Delphi trap invalid operations, division by zero and overflow; the
-// render callback must raise none of them, nor any other exception a host may unmask, and
-// leave the host's settings as they were. Silence used to divide by zero at once.
+// Hosts built with Delphi trap invalid operations, division by zero and overflow, their
+// x87 unit computes at 64-bit precision, and in a 32-bit process they call with the stack
+// aligned to 4 bytes only; the render callback must raise none of those exceptions, nor
+// any other a host may unmask, and leave the host's x87 and SSE settings exactly as they
+// were. Silence used to divide by zero at once.
 TEST_F(HostileHostTest, FloatingPointExceptionsUnmaskedOnTheHostsRenderThread) {
   // The handler sees traps on this platform: 1 / 0 with division by zero unmasked.
   const unsigned saved = _mm_getcsr();
@@ -170,8 +186,18 @@ TEST_F(HostileHostTest, FloatingPointExceptionsUnmaskedOnTheHostsRenderThread) {
   volatile double zero = 0.0;
   volatile double quotient = 1.0 / zero;
   _mm_setcsr(saved);
-  (void)quotient;
   ASSERT_EQ(gTraps.exchange(0), 1) << "a trap would go unnoticed here";
+#if defined(__i386__)
+  // And in the x87 unit, which 32-bit runtime libraries compute with.
+  unsigned short control = 0;
+  __asm__ __volatile__("fnstcw %0" : "=m"(control));
+  const unsigned short unmasked = static_cast<unsigned short>(control & ~FE_DIVBYZERO);
+  __asm__ __volatile__("fldcw %0" : : "m"(unmasked));
+  __asm__ __volatile__("fld1\n\tfdivl %1\n\tfstpl %0\n\tfwait" : "=m"(quotient) : "m"(zero));
+  __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(control));
+  ASSERT_EQ(gTraps.exchange(0), 1) << "an x87 trap would go unnoticed here";
+#endif
+  (void)quotient;
 
   SampleBlock fullScale;
   for (int i = 0; i < kBlockSamples; ++i) {
@@ -187,12 +213,15 @@ TEST_F(HostileHostTest, FloatingPointExceptionsUnmaskedOnTheHostsRenderThread) {
                              Block{"full scale", SignalKind::kSilence, &square},
                              Block{"noise", SignalKind::kNoise, nullptr}}) {
     for (const int unmasked : {FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW, FE_ALL_EXCEPT}) {
-      SCOPED_TRACE(std::string(block.name) + (unmasked == FE_ALL_EXCEPT ? ", all" : ", Delphi's"));
+      const bool delphi = unmasked != FE_ALL_EXCEPT;
+      SCOPED_TRACE(std::string(block.name) + (delphi ? ", Delphi's" : ", all"));
       SessionOptions options;
       options.module = 1;
       options.signal = block.signal;
       options.wav = block.wav;
       options.unmaskedExceptions = unmasked;
+      options.extendedPrecision = delphi;
+      options.stackOffset = delphi ? 4 : 0;  // its code keeps the stack 4-byte aligned
       options.renderLimit = 20;
       SessionReport report;
       std::string error;

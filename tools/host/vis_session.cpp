@@ -431,18 +431,49 @@ void writeFloatingPointControl(const FloatingPointState& state) {
   _mm_setcsr(state.sse);
 }
 
+#if defined(__i386__)
+// Calls a __cdecl callback with the stack the given number of bytes off the 16-byte
+// alignment that GCC's own code keeps; 32-bit Windows promises only 4.
+int callOffAlignment(int(__cdecl* callback)(VisModule*), VisModule* module, int offset) {
+  int result;
+  __asm__ __volatile__(
+      "movl %%esp, %%esi\n\t"
+      "andl $-16, %%esp\n\t"
+      "subl $12, %%esp\n\t"
+      "subl %[offset], %%esp\n\t"
+      "pushl %[module]\n\t"
+      "call *%[callback]\n\t"
+      "movl %%esi, %%esp"
+      : "=a"(result)
+      : [callback] "r"(callback), [module] "r"(module), [offset] "r"(offset)
+      : "ecx", "edx", "esi", "memory", "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5",
+        "xmm6", "xmm7");
+  return result;
+}
+#endif
+
+int VisSession::callRender() {
+#if defined(__i386__)
+  if (options_.stackOffset % 16 != 0) {
+    return callOffAlignment(module_->onRender, module_, options_.stackOffset % 16);
+  }
+#endif
+  return module_->onRender(module_);
+}
+
 // With exceptions unmasked the call must raise none and leave the state as it found it.
 int VisSession::render() {
-  if (options_.unmaskedExceptions == 0) return module_->onRender(module_);
+  if (options_.unmaskedExceptions == 0) return callRender();
   const FloatingPointState saved = readFloatingPoint();
   // The FE_* bits are the x87 mask bits, and the SSE ones shifted by 7.
   const unsigned exceptions = static_cast<unsigned>(options_.unmaskedExceptions) & 0x3F;
   FloatingPointState unmasked = saved;
   unmasked.x87Control = static_cast<unsigned short>(saved.x87Control & ~exceptions);
+  if (options_.extendedPrecision) unmasked.x87Control |= 0x300;  // precision control 11b
   unmasked.sse = (saved.sse & ~(exceptions << 7)) & ~0x3Fu;
   writeFloatingPointControl(unmasked);
   const FloatingPointState before = readFloatingPoint();
-  const int result = module_->onRender(module_);
+  const int result = callRender();
   const FloatingPointState after = readFloatingPoint();
   writeFloatingPointControl(saved);
   if (!(after == before)) ++report_.floatingPointChanged;

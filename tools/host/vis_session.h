@@ -104,6 +104,12 @@ struct SessionOptions {
   // floating-point exceptions (FE_* bits) unmasked around each render call, as programs
   // built with Delphi run (FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
   int unmaskedExceptions = 0;
+  // with the x87 unit at 64-bit precision as well, as Delphi's runtime sets it (its x87
+  // control word is 0x1332 with those three unmasked);
+  bool extendedPrecision = false;
+  // in a 32-bit process, render calls made with the stack this many bytes off 16-byte
+  // alignment, as code from compilers that keep only Windows' 4-byte alignment calls;
+  int stackOffset = 0;
   // a frame service that hands out a handle that is no window;
   bool bogusFrame = false;
   // how often onQuit is called at the end, also after a failed start (0: never).
@@ -198,6 +204,7 @@ class VisSession {
   void pumpMainThread();
   void renderLoop();
   int render();
+  int callRender();
   void fillWaveform(long call);
   LRESULT answerHostMessage(WPARAM wParam, LPARAM lParam);
   HWND makeFrame();

@@ -1,0 +1,206 @@
+#!/bin/sh
+# A Debian 12 chroot with 32-bit Wine, in which the 32-bit build's Windows programs run
+# with the shipping DLL. The machine's own Wine is 64-bit only, and its i386 packages
+# cannot be installed beside the amd64 ones (the security suite's i386 index does not
+# match), so the chroot is made from Debian's main suite alone, where both agree, with
+# the same Wine 8 as the machine's. Nothing of the machine is changed.
+#
+#   wine32-root.sh build ROOT              make the chroot in ROOT (once; again when its
+#                                          package list or this script's version changes)
+#   wine32-root.sh prepare ROOT            build, make the Wine prefix, print Wine's version
+#   wine32-root.sh run ROOT PROGRAM ARGS   run a Windows program with the chroot's Wine
+#   wine32-root.sh with ROOT COMMAND ARGS  run a command in the chroot, with
+#                                          "$TARNEVOX_WINE" set to its Wine loader
+#
+# ROOT lives in a build tree (build/i686/wine32-root); the folder that holds it is bound
+# into the chroot at the same path, writable, so programs, DLLs and files of that tree
+# keep their paths (give them as absolute paths, or relative ones from a working folder
+# in the tree). No other folder of the machine is writable in it. Each run is one at a
+# time, in mount and PID namespaces of its own: /proc, /dev, a private /tmp, the build
+# tree and an Xvfb of its own exist only for it, and when it ends, also when it is
+# killed, every mount and every process it started end with it. The prefix is ROOT's
+# /wineprefix (a 64-bit prefix, in which 32-bit programs run as on 64-bit Windows).
+# TARNEVOX_DEBIAN_MIRROR names another Debian mirror for the build.
+#
+# Every verb exits 77, after one line on stderr, where the chroot cannot be made or the
+# machine cannot run 32-bit programs: the caller skips.
+set -eu
+script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+. "$(dirname "$script")/wine-lib.sh"
+
+# Bumped whenever a change here needs the chroot made again.
+version=1
+suite=bookworm
+mirror=${TARNEVOX_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# Wine for both halves of a 64-bit prefix, the X and OpenGL libraries its display driver
+# and Direct3D load (Mesa's llvmpipe), Xvfb, and ImageMagick's import for screenshots.
+x_libraries="libgl1 libglx-mesa0 libgl1-mesa-dri libxcomposite1 libxcursor1 libxfixes3
+  libxi6 libxinerama1 libxrandr2 libxrender1 libxxf86vm1"
+packages="wine wine64 wine32:i386 xvfb imagemagick-6.q16 $x_libraries
+  $(for p in $x_libraries; do printf '%s:i386 ' "$p"; done)"
+
+skip() {
+  echo "32-bit Wine chroot skipped: $*" >&2
+  exit 77
+}
+
+stamp_of() {
+  # shellcheck disable=SC2086  # one package a line
+  printf '%s\n' "$version" "$suite" $packages | sha256sum | cut -d' ' -f1
+}
+
+needs_tools() {
+  [ "$(id -u)" -eq 0 ] || skip "it needs root (debootstrap, chroot, mount namespaces)"
+  for tool in debootstrap unshare setpriv flock chroot; do
+    command -v "$tool" >/dev/null 2>&1 || skip "$tool is missing (tools/install-deps.sh installs it)"
+  done
+  unshare --mount --propagation private true 2>/dev/null ||
+    skip "mount namespaces cannot be made here"
+}
+
+# Runs a command in ROOT in a mount namespace of its own, with /proc and /dev, so that
+# nothing stays mounted when it ends. ROOT COMMAND ARGS
+in_root() {
+  unshare --mount --propagation private sh -c '
+    set -e
+    root=$1
+    shift
+    mount -t proc proc "$root/proc"
+    mount --rbind /dev "$root/dev"
+    exec chroot "$root" "$@"' sh "$@"
+}
+
+# Makes the chroot unless the one there has the present stamp. The caller holds the lock
+# and runs this in namespaces of its own, so a killed build leaves no process and no mount.
+make_root() {
+  root=$1
+  stamp=$(stamp_of)
+  [ "$(cat "$root/.tarnevox-ready" 2>/dev/null)" = "$stamp" ] && return 0
+  log=$root.log
+  started=$(date +%s)
+  echo "Making the 32-bit Wine chroot in $root (a few minutes; log: $log)" >&2
+  # Nothing is mounted under either in this new namespace, so rm stays inside them.
+  rm -rf "$root.new"
+  debootstrap --variant=minbase "$suite" "$root.new" "$mirror" >"$log" 2>&1 ||
+    skip "debootstrap could not make the chroot (log: $log)"
+  # No service starts inside, and apt keeps no package files.
+  printf '#!/bin/sh\nexit 101\n' >"$root.new/usr/sbin/policy-rc.d"
+  chmod +x "$root.new/usr/sbin/policy-rc.d"
+  # shellcheck disable=SC2086  # one package a word
+  in_root "$root.new" sh -c '
+    set -e
+    dpkg --add-architecture i386
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+    apt-get clean' sh $packages >>"$log" 2>&1 ||
+    skip "apt-get could not install 32-bit Wine in the chroot (log: $log)"
+  echo "$stamp" >"$root.new/.tarnevox-ready"
+  rm -rf "$root"
+  mv "$root.new" "$root"
+  echo "Made the 32-bit Wine chroot in $(( $(date +%s) - started )) s" >&2
+}
+
+# Runs "$@" in mount and PID namespaces of their own, which end with this shell however
+# it ends: their first process is killed when it goes (also by SIGKILL), and every other
+# process in them with it; their mounts go with the last of them.
+contained() {
+  setpriv --pdeathsig KILL unshare --mount --propagation private --pid --fork --kill-child \
+    "$@" </dev/null &
+  child=$!
+  status=0
+  wait $child || status=$?
+  return $status
+}
+
+# Takes the lock of ROOT (an absolute path), one build or run at a time, and makes the
+# chroot unless it is there. The lock goes with the last process of the run.
+lock_and_build() {
+  needs_tools
+  trap 'exit 143' TERM
+  trap 'exit 130' INT
+  trap 'exit 129' HUP
+  exec 9>"$1.lock"
+  flock 9
+  contained sh "$script" make-root "$1" || exit $?
+}
+
+# Runs "$@" in the chroot. ROOT VERB ARGS, VERB being run or with.
+within() {
+  mkdir -p "$(dirname "$1")"
+  root=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  shift
+  lock_and_build "$root"
+  "$root/usr/lib/i386-linux-gnu/ld-linux.so.2" --version >/dev/null 2>&1 ||
+    skip "this machine does not run 32-bit programs"
+  contained sh "$script" enter "$root" "$PWD" "$@" || exit $?
+}
+
+# The first process of the run's namespaces: mounts what the chroot needs, then enters it.
+# ROOT CWD VERB ARGS
+enter() {
+  root=$1
+  tree=$(dirname "$root")
+  cwd=$2
+  shift 2
+  mount -t proc proc "$root/proc"
+  mount --rbind /dev "$root/dev"
+  mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+  mkdir -p "$root$tree" "$root/opt/tarnevox"
+  mount --bind "$tree" "$root$tree"
+  mount --bind "$(dirname "$script")" "$root/opt/tarnevox"
+  mount -o remount,bind,ro "$root/opt/tarnevox"
+  case $cwd in "$tree" | "$tree"/*) ;; *) cwd=/ ;; esac
+  # Not exec: as the namespace's first process it must outlive everything it starts.
+  status=0
+  TARNEVOX_CWD=$cwd PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+    chroot "$root" sh "/opt/tarnevox/$(basename "$script")" chrooted "$@" || status=$?
+  exit $status
+}
+
+# Inside the chroot: an Xvfb and the prefix, the command, then the Wine server ends.
+chrooted() {
+  verb=$1
+  shift
+  cd "$TARNEVOX_CWD"
+  wine=/usr/lib/wine/wine
+  server=/usr/lib/wine/wineserver
+  export WINEPREFIX=/wineprefix
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  # No Mono or Gecko prompts: nothing can download them and nothing here needs them.
+  export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+  unset WINESERVER WINELOADER DISPLAY
+  trap 'end_wine "$server" "$WINEPREFIX"; stop_xvfb' EXIT
+  start_xvfb 1280x1100 || exit 1
+  if [ ! -f "$WINEPREFIX/.tarnevox-ready" ]; then
+    started=$(date +%s)
+    prepare_prefix "$wine" "$server" 9>&-
+    echo "Made the chroot's Wine prefix in $(( $(date +%s) - started )) s" >&2
+  fi
+  status=0
+  case $verb in
+    run) "$wine" "$@" 9>&- || status=$? ;;
+    with) TARNEVOX_WINE=$wine "$@" 9>&- || status=$? ;;
+  esac
+  exit $status
+}
+
+usage="usage: $0 build ROOT | prepare ROOT | run ROOT PROGRAM [ARGS] | with ROOT COMMAND [ARGS]"
+case "${1:-}" in
+  build)
+    [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
+    mkdir -p "$(dirname "$2")"
+    lock_and_build "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")" ;;
+  prepare)
+    [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
+    within "$2" with sh -c 'echo "32-bit Wine chroot ready: $("$TARNEVOX_WINE" --version)"' ;;
+  run | with)
+    [ $# -ge 3 ] || { echo "$usage" >&2; exit 2; }
+    verb=$1
+    root=$2
+    shift 2
+    within "$root" "$verb" "$@" ;;
+  make-root) make_root "$2" ;;
+  enter) shift; enter "$@" ;;
+  chrooted) shift; chrooted "$@" ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
