@@ -1,9 +1,10 @@
-// Direct3D 9 on the visual window: start, reset after a loss, release.
+// Direct3D 9 on the visual window: start, reset after a loss or a resize, release.
 #pragma once
 
 #include <windows.h>
 
 #include "common/status.h"
+#include "display/back_buffer_size.h"
 
 namespace tarnevox {
 
@@ -13,6 +14,13 @@ Status initDisplay(Renderer* renderer);
 Status createDeviceResources(Renderer* renderer);
 Status resetDevice(Renderer* renderer);
 Status releaseDisplay(Renderer* renderer);
+
+// The back buffer that the visual window's client area asks for now, within the device's
+// limits. An empty client area asks for the size the buffer has.
+BufferSize wantedBackBufferSize(Renderer* renderer);
+
+// Resets the device with a back buffer of this size; the results are resetDevice's.
+Status resizeBackBuffer(Renderer* renderer, BufferSize size);
 
 // How the library reaches Direct3D. The plug-in uses the system loader; tests put a
 // recording double in its place.

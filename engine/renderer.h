@@ -55,6 +55,8 @@ class Renderer : public RendererBase {
   std::int64_t counterFrequency;
   std::int64_t lastCounter;
   double frameDelta;
+  // GetTickCount at the device's creation or its last reset: resizes are paced from it.
+  DWORD resetTick;
   float targetSpectrum[kBandCount];
   float shownSpectrum[kBandCount];
   float targetWave[kWaveColumnCount];
