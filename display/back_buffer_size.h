@@ -17,7 +17,12 @@ struct BufferSize {
 // scaled into it by Present, at a bounded cost per frame.
 inline constexpr std::uint32_t kMaxBackBufferSide = 4096;
 
-// While a window keeps changing size, the device is reset at most this often; between
+// A window's new size is taken once it has held this long: the window system has then
+// finished moving the window (under Wine, a reset while the window is being resized can
+// leave its OpenGL surface at the old size). A drag is followed when it pauses.
+inline constexpr std::uint32_t kResizeSettleMs = 50;
+
+// And the device is reset at most this often, however often the size settles; between
 // resets Present scales the last buffer into the window.
 inline constexpr std::uint32_t kResizeIntervalMs = 100;
 
@@ -37,11 +42,24 @@ inline BufferSize backBufferSizeFor(std::int32_t clientWidth, std::int32_t clien
                     backBufferSide(clientHeight, deviceMaxHeight)};
 }
 
-// True when the buffer should be made `wanted` now: it differs from `current`, and the
-// device was created or last reset at least kResizeIntervalMs ago. The first change after
-// a quiet spell is followed at once; a drag is followed every interval.
-inline bool resizeDue(BufferSize current, BufferSize wanted, std::uint32_t msSinceLastReset) {
-  return !(current == wanted) && msSinceLastReset >= kResizeIntervalMs;
+// The size the window had at the last look, and since when (milliseconds on a wrapping
+// 32-bit tick count).
+struct SizeWatch {
+  BufferSize seen;
+  std::uint32_t seenSinceMs;
+};
+
+// Called on every pass with the size the window asks for. True when the buffer should be
+// made `wanted` now: it differs from `current`, the window has kept that size for
+// kResizeSettleMs, and the device was created or last reset kResizeIntervalMs ago or more.
+inline bool resizeDue(SizeWatch& watch, BufferSize current, BufferSize wanted,
+                      std::uint32_t nowMs, std::uint32_t lastResetMs) {
+  if (!(watch.seen == wanted)) {
+    watch.seen = wanted;
+    watch.seenSinceMs = nowMs;
+  }
+  return !(current == wanted) && nowMs - watch.seenSinceMs >= kResizeSettleMs &&
+         nowMs - lastResetMs >= kResizeIntervalMs;
 }
 
 }  // namespace tarnevox

@@ -117,7 +117,8 @@ Status initDisplay(Renderer* renderer) {
   RECT client = {};
   GetClientRect(renderer->window, &client);  // a window without a size gets 1 x 1 for now
   fillPresentParams(renderer->presentParams, clientBufferSize(renderer, client));
-  renderer->resetTick = GetTickCount();
+  renderer->resetTick = resizeClockMs();
+  renderer->sizeWatch = SizeWatch{clientBufferSize(renderer, client), renderer->resetTick};
   const HRESULT created = renderer->d3d->CreateDevice(
       D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
       &renderer->presentParams, &renderer->device);
@@ -147,7 +148,7 @@ Status createDeviceResources(Renderer* renderer) {
 Status resetDevice(Renderer* renderer) {
   // A default-pool buffer must be gone before the device can be reset.
   releaseAndClear(renderer->vertexBuffer);
-  renderer->resetTick = GetTickCount();
+  renderer->resetTick = resizeClockMs();
   const HRESULT result = renderer->device->Reset(&renderer->presentParams);
   if (result == D3DERR_DEVICELOST) {
     pauseRenderThread(renderer, 50);
@@ -177,6 +178,15 @@ Status resizeBackBuffer(Renderer* renderer, BufferSize size) {
   renderer->presentParams.BackBufferWidth = size.width;
   renderer->presentParams.BackBufferHeight = size.height;
   return resetDevice(renderer);
+}
+
+std::uint32_t resizeClockMs() {
+  LARGE_INTEGER now, frequency;
+  if (!QueryPerformanceCounter(&now) || !QueryPerformanceFrequency(&frequency) ||
+      frequency.QuadPart < 1000) {
+    return GetTickCount();
+  }
+  return static_cast<std::uint32_t>(now.QuadPart / (frequency.QuadPart / 1000));
 }
 
 Status releaseDisplay(Renderer* renderer) {

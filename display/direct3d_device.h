@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "common/status.h"
 #include "display/back_buffer_size.h"
 
@@ -21,6 +23,10 @@ BufferSize wantedBackBufferSize(Renderer* renderer);
 
 // Resets the device with a back buffer of this size; the results are resetDevice's.
 Status resizeBackBuffer(Renderer* renderer, BufferSize size);
+
+// Milliseconds on the performance counter, wrapping at 32 bits, for pacing resizes: finer
+// than the system tick, which may advance in steps of 16 ms.
+std::uint32_t resizeClockMs();
 
 // How the library reaches Direct3D. The plug-in uses the system loader; tests put a
 // recording double in its place.

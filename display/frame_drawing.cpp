@@ -18,13 +18,16 @@ Status afterReset(Status reset) {
   return reset == S_OK ? S_OK : kStatusNothingDone;
 }
 
-// A window that changed size gets a back buffer of its new size, at most every
-// kResizeIntervalMs while it keeps changing; until then Present scales the old one in.
+// A window that changed size gets a back buffer of its new size once the size has held
+// for a moment, and at most every kResizeIntervalMs; until then Present scales the old
+// one into it.
 Status followWindowSize(Renderer* renderer) {
   const BufferSize current{renderer->presentParams.BackBufferWidth,
                            renderer->presentParams.BackBufferHeight};
   const BufferSize wanted = wantedBackBufferSize(renderer);
-  if (!resizeDue(current, wanted, GetTickCount() - renderer->resetTick)) return S_OK;
+  if (!resizeDue(renderer->sizeWatch, current, wanted, resizeClockMs(), renderer->resetTick)) {
+    return S_OK;
+  }
   return afterReset(resizeBackBuffer(renderer, wanted));
 }
 

@@ -306,14 +306,26 @@ TEST(BackBufferSize, IsTheClientAreaWithinTheCapAndTheDeviceLimit) {
   EXPECT_EQ(backBufferSizeFor(0, -5, 0, 0), (BufferSize{1, 1}));
 }
 
-TEST(BackBufferSize, AResizeIsDueWhenTheSizeDiffersAndTheIntervalHasPassed) {
+TEST(BackBufferSize, AResizeIsDueOnceTheNewSizeHasHeldAndTheIntervalHasPassed) {
   const BufferSize small{275, 116};
   const BufferSize large{600, 400};
-  EXPECT_FALSE(resizeDue(small, small, 100000));
-  EXPECT_FALSE(resizeDue(small, large, kResizeIntervalMs - 1));
-  EXPECT_TRUE(resizeDue(small, large, kResizeIntervalMs));
-  EXPECT_TRUE(resizeDue(small, BufferSize{275, 117}, 5000));
-  EXPECT_TRUE(resizeDue(small, BufferSize{276, 116}, 5000));
+  const std::uint32_t start = 0xFFFFFF00u;  // the tick count wraps on the way
+  SizeWatch watch{small, start};
+  EXPECT_FALSE(resizeDue(watch, small, small, start + 100000, start));
+  // First seen now: not before it has held for the settling time.
+  const std::uint32_t seen = start + 1000;
+  EXPECT_FALSE(resizeDue(watch, small, large, seen, start));
+  EXPECT_FALSE(resizeDue(watch, small, large, seen + kResizeSettleMs - 1, start));
+  EXPECT_TRUE(resizeDue(watch, small, large, seen + kResizeSettleMs, start));
+  // A size that changes again starts over.
+  EXPECT_FALSE(resizeDue(watch, small, BufferSize{601, 400}, seen + kResizeSettleMs + 5, start));
+  EXPECT_TRUE(resizeDue(watch, small, BufferSize{601, 400}, seen + 2 * kResizeSettleMs + 5, start));
+  // However long a size has held, not sooner than the interval after the last reset.
+  const std::uint32_t reset = seen + 3 * kResizeSettleMs;
+  EXPECT_FALSE(resizeDue(watch, small, BufferSize{601, 400}, reset + kResizeIntervalMs - 1, reset));
+  EXPECT_TRUE(resizeDue(watch, small, BufferSize{601, 400}, reset + kResizeIntervalMs, reset));
+  // The buffer has the window's size: nothing to do.
+  EXPECT_FALSE(resizeDue(watch, BufferSize{601, 400}, BufferSize{601, 400}, reset + 5000, reset));
 }
 
 TEST(FrameQuads, AFailedRelockLeavesTheRestOfTheFrameUnwritten) {
