@@ -146,7 +146,8 @@ resize_latency() {
 # Wine's Direct3D runs its OpenGL calls on a command thread of its own, which spins while it
 # waits for work, for as long as frames keep coming: about a core whatever is drawn. The
 # same rows again with that thread off show what the drawing itself costs.
-configs="threaded: single-threaded:csmt=0"
+configs="threaded: single:csmt=0"
+label() { [ "$1" = single ] && echo single-threaded || echo "$1"; }
 echo "Module $module, $seconds s per row after $settle s to settle; CPU of the host process."
 echo
 echo "| client area | Wine's Direct3D | before: CPU s/s | before: frames/s | after: CPU s/s | after: frames/s |"
@@ -155,7 +156,7 @@ for size in 275x116 600x400 1024x1024 1600x300; do
   for config in $configs; do
     name=${config%%:*} d3d_config=${config#*:}
     set -- $(measure "$before" "$size") $(measure "$after" "$size")
-    echo "| $(echo "$size" | sed 's/x/ x /') | $name | $1 | $2 | $3 | $4 |"
+    echo "| $(echo "$size" | sed 's/x/ x /') | $(label "$name") | $1 | $2 | $3 | $4 |"
     eval "cpu_before_${name}_$size=$1 cpu_after_${name}_$size=$3"
   done
 done
@@ -164,7 +165,7 @@ for config in $configs; do
   name=${config%%:*}
   eval "set -- \$cpu_before_${name}_275x116 \$cpu_before_${name}_1024x1024 \
     \$cpu_after_${name}_275x116 \$cpu_after_${name}_1024x1024"
-  awk -v name="$name" -v b="$1" -v bb="$2" -v a="$3" -v ab="$4" 'BEGIN {
+  awk -v name="$(label "$name")" -v b="$1" -v bb="$2" -v a="$3" -v ab="$4" 'BEGIN {
     printf "%s: 275 x 116 costs %.0f %% of 1024 x 1024 before, %.0f %% after.\n", name,
       b / bb * 100, a / ab * 100 }'
 done
@@ -175,6 +176,6 @@ for pair in 600x400:275x116 275x116:1024x1024 1024x1024:1600x300; do
   from=${pair%%:*} to=${pair#*:}
   for config in $configs; do
     name=${config%%:*} d3d_config=${config#*:}
-    echo "| $(echo "$from to $to" | sed 's/x/ x /g') | $name | $(resize_latency "$from" "$to") |"
+    echo "| $(echo "$from to $to" | sed 's/x/ x /g') | $(label "$name") | $(resize_latency "$from" "$to") |"
   done
 done
