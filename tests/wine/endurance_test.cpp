@@ -125,7 +125,7 @@ TEST(Endurance, TwoHundredStartsAndStopsLeaveNothingBehind) {
 
 // A frame dragged through 200 sizes while the module draws: the back buffer follows
 // with device resets (each releasing and re-creating its buffer), none of which may fail
-// the module or leave anything behind.
+// the module or leave anything behind. Run under the private Wine (see CMakeLists.txt).
 TEST(Endurance, TwoHundredResizesWhileDrawingLeaveNothingBehind) {
   PluginLibrary library;
   std::string error;
