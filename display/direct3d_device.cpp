@@ -27,10 +27,11 @@ void zeroAnalysisArrays(Renderer* renderer) {
   std::memset(renderer->peaks, 0, sizeof renderer->peaks);
 }
 
-void fillPresentParams(D3DPRESENT_PARAMETERS& params) {
+void fillPresentParams(D3DPRESENT_PARAMETERS& params, BufferSize size) {
   std::memset(&params, 0, sizeof params);
-  params.BackBufferWidth = 1024;
-  params.BackBufferHeight = 1024;
+  // The window's own size: every pixel drawn is shown, and none is resampled.
+  params.BackBufferWidth = size.width;
+  params.BackBufferHeight = size.height;
   params.BackBufferFormat = D3DFMT_X8R8G8B8;
   params.BackBufferCount = 0;
   params.MultiSampleType = D3DMULTISAMPLE_NONE;
@@ -72,6 +73,11 @@ void setFixedState(IDirect3DDevice9* device) {
   device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
 }
 
+BufferSize clientBufferSize(const Renderer* renderer, const RECT& client) {
+  return backBufferSizeFor(client.right, client.bottom, renderer->deviceCaps.MaxTextureWidth,
+                           renderer->deviceCaps.MaxTextureHeight);
+}
+
 template <class T>
 void releaseAndClear(T*& object) {
   if (object != nullptr) {
@@ -108,7 +114,11 @@ Status initDisplay(Renderer* renderer) {
                                           &renderer->deviceCaps))) {
     std::memset(&renderer->deviceCaps, 0, sizeof renderer->deviceCaps);
   }
-  fillPresentParams(renderer->presentParams);
+  RECT client = {};
+  GetClientRect(renderer->window, &client);  // a window without a size gets 1 x 1 for now
+  fillPresentParams(renderer->presentParams, clientBufferSize(renderer, client));
+  renderer->resetTick = resizeClockMs();
+  renderer->sizeWatch = SizeWatch{clientBufferSize(renderer, client), renderer->resetTick};
   const HRESULT created = renderer->d3d->CreateDevice(
       D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
       &renderer->presentParams, &renderer->device);
@@ -138,6 +148,7 @@ Status createDeviceResources(Renderer* renderer) {
 Status resetDevice(Renderer* renderer) {
   // A default-pool buffer must be gone before the device can be reset.
   releaseAndClear(renderer->vertexBuffer);
+  renderer->resetTick = resizeClockMs();
   const HRESULT result = renderer->device->Reset(&renderer->presentParams);
   if (result == D3DERR_DEVICELOST) {
     pauseRenderThread(renderer, 50);
@@ -152,6 +163,30 @@ Status resetDevice(Renderer* renderer) {
     return E_FAIL;
   }
   return S_OK;
+}
+
+BufferSize wantedBackBufferSize(Renderer* renderer) {
+  const D3DPRESENT_PARAMETERS& params = renderer->presentParams;
+  RECT client = {};
+  if (!GetClientRect(renderer->window, &client) || IsRectEmpty(&client)) {
+    return BufferSize{params.BackBufferWidth, params.BackBufferHeight};
+  }
+  return clientBufferSize(renderer, client);
+}
+
+Status resizeBackBuffer(Renderer* renderer, BufferSize size) {
+  renderer->presentParams.BackBufferWidth = size.width;
+  renderer->presentParams.BackBufferHeight = size.height;
+  return resetDevice(renderer);
+}
+
+std::uint32_t resizeClockMs() {
+  LARGE_INTEGER now, frequency;
+  if (!QueryPerformanceCounter(&now) || !QueryPerformanceFrequency(&frequency) ||
+      frequency.QuadPart < 1000) {
+    return GetTickCount();
+  }
+  return static_cast<std::uint32_t>(now.QuadPart / (frequency.QuadPart / 1000));
 }
 
 Status releaseDisplay(Renderer* renderer) {

@@ -1,9 +1,12 @@
-// Direct3D 9 on the visual window: start, reset after a loss, release.
+// Direct3D 9 on the visual window: start, reset after a loss or a resize, release.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "common/status.h"
+#include "display/back_buffer_size.h"
 
 namespace tarnevox {
 
@@ -13,6 +16,17 @@ Status initDisplay(Renderer* renderer);
 Status createDeviceResources(Renderer* renderer);
 Status resetDevice(Renderer* renderer);
 Status releaseDisplay(Renderer* renderer);
+
+// The back buffer that the visual window's client area asks for now, within the device's
+// limits. An empty client area asks for the size the buffer has.
+BufferSize wantedBackBufferSize(Renderer* renderer);
+
+// Resets the device with a back buffer of this size; the results are resetDevice's.
+Status resizeBackBuffer(Renderer* renderer, BufferSize size);
+
+// Milliseconds on the performance counter, wrapping at 32 bits, for pacing resizes: finer
+// than the system tick, which may advance in steps of 16 ms.
+std::uint32_t resizeClockMs();
 
 // How the library reaches Direct3D. The plug-in uses the system loader; tests put a
 // recording double in its place.

@@ -11,20 +11,40 @@
 namespace tarnevox {
 namespace {
 
-// After a loss the device may need a reset before the frame can go on. Returns 0 when the
-// frame may be drawn, 1 when it must be skipped.
+// 0 when the frame may go on, 1 when it must be skipped; a reset that made the device
+// and failed afterwards is reported.
+Status afterReset(Status reset) {
+  if (failed(reset)) DebugLog(L"Error: Failed to reset device.\n");
+  return reset == S_OK ? S_OK : kStatusNothingDone;
+}
+
+// A window that changed size gets a back buffer of its new size once the size has held
+// for a moment, and at most every kResizeIntervalMs; until then Present scales the old
+// one into it.
+Status followWindowSize(Renderer* renderer) {
+  const BufferSize current{renderer->presentParams.BackBufferWidth,
+                           renderer->presentParams.BackBufferHeight};
+  const BufferSize wanted = wantedBackBufferSize(renderer);
+  if (!resizeDue(renderer->sizeWatch, current, wanted, resizeClockMs(), renderer->resetTick)) {
+    return S_OK;
+  }
+  return afterReset(resizeBackBuffer(renderer, wanted));
+}
+
+// After a loss the device may need a reset before the frame can go on, and after a
+// resize a back buffer of the window's size. Returns 0 when the frame may be drawn, 1
+// when it must be skipped.
 Status makeDeviceUsable(Renderer* renderer) {
   const HRESULT level = renderer->device->TestCooperativeLevel();
-  if (SUCCEEDED(level)) return S_OK;
+  if (SUCCEEDED(level)) return followWindowSize(renderer);
   pauseRenderThread(renderer, 50);
   if (level == D3DERR_DEVICELOST) {
     pauseRenderThread(renderer, 50);
     return kStatusNothingDone;
   }
   if (level == D3DERR_DEVICENOTRESET) {
-    const Status reset = resetDevice(renderer);
-    if (failed(reset)) DebugLog(L"Error: Failed to reset device.\n");
-    return reset == S_OK ? S_OK : kStatusNothingDone;
+    // The reset that a loss needs takes the window's size as it is now.
+    return afterReset(resizeBackBuffer(renderer, wantedBackBufferSize(renderer)));
   }
   return S_OK;  // any other code: the frame is attempted as usual
 }

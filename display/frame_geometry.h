@@ -3,6 +3,7 @@
 // Works on any batch that the emitters of quad_emit.h accept.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "common/color.h"
@@ -15,6 +16,10 @@ namespace tarnevox {
 inline constexpr PointF kUv0{0.0f, 0.0f};
 inline constexpr PointF kUv1{1.0f, 1.0f};
 
+// Half a pixel: a rectangle at least twice this tall (or wide) covers a pixel centre
+// wherever it lies, so nothing drawn that thin vanishes in a small frame.
+inline constexpr float kLeastHalfExtent = 0.5f;
+
 // Sizes derived from the back buffer, each computed in double and rounded once.
 struct WaveformLayout {
   float step;        // W / 576
@@ -26,9 +31,9 @@ struct WaveformLayout {
 
 struct SpectrumLayout {
   float barStep;         // W / 64
-  float barHalfWidth;    // barStep / 2.28f
+  float barHalfWidth;    // barStep / 2.28f, at least half a pixel
   float scale;           // H / 256 pixels per level unit
-  float peakHalfHeight;  // H / 384
+  float peakHalfHeight;  // H / 384, at least half a pixel
   float bottom;          // H
 };
 
@@ -50,8 +55,10 @@ inline SpectrumLayout spectrumLayout(std::uint32_t width, std::uint32_t height) 
   SpectrumLayout layout;
   layout.barStep = static_cast<float>(w * 0.015625);
   layout.barHalfWidth = static_cast<float>(static_cast<double>(layout.barStep) / 2.28f);
+  if (layout.barHalfWidth < kLeastHalfExtent) layout.barHalfWidth = kLeastHalfExtent;
   layout.scale = static_cast<float>(h * 0.00390625);
   layout.peakHalfHeight = static_cast<float>(h / 384.0);
+  if (layout.peakHalfHeight < kLeastHalfExtent) layout.peakHalfHeight = kLeastHalfExtent;
   layout.bottom = static_cast<float>(h);
   return layout;
 }
@@ -76,21 +83,31 @@ Status emitBackground(Batch* batch, double frameDelta, const ColorF& background,
 }
 
 // 576 columns, each symmetric about the centre line and shownWave[i] x H / 128 tall.
+// Neighbours share an edge only in exact arithmetic; each edge is rounded on its own, and
+// a pixel centre (an integer in vertex coordinates) can fall into the sliver between two
+// of them, which neither draws. Such a column starts where its neighbour ends instead.
 template <class Batch>
 void emitWaveformColumns(Batch* batch, const float* shownWave, std::uint32_t width,
                          std::uint32_t height, const ColorF& foreground) {
   const WaveformLayout layout = waveformLayout(width, height);
+  float previousRight = 0.0f;
   for (int i = 0; i < kWaveColumnCount; ++i) {
     const PointF centre{
         static_cast<float>(static_cast<double>(i) * layout.step - layout.shift), layout.centreY};
     const float halfHeight =
         static_cast<float>(static_cast<double>(shownWave[i]) * layout.scale);
-    emitRect(batch, centre, layout.halfWidth, halfHeight, kUv0, kUv1, foreground);
+    ShiftedEdges edges = rectEdges(centre, layout.halfWidth, halfHeight);
+    if (i > 0 && std::ceil(static_cast<double>(previousRight)) < edges.left) {
+      edges.left = previousRight;
+    }
+    previousRight = edges.right;
+    emitEdges(batch, edges, kUv0, kUv1, foreground);
   }
 }
 
 // 64 bars standing on the bottom edge, then 64 peak markers centred on their levels, so
-// that each marker lies over its bar.
+// that each marker lies over its bar. In a small frame both stay at least a pixel wide
+// and a marker at least a pixel tall, centred where it would be.
 template <class Batch>
 void emitSpectrumBars(Batch* batch, const float* shownSpectrum, const PeakState* peaks,
                       std::uint32_t width, std::uint32_t height, const ColorF& foreground) {

@@ -69,22 +69,33 @@ inline void writeQuadVertices(QuadVertex* out, PointF p0, PointF p1, PointF p2, 
   putVertex(out[5], x0, y0, colour, uv0.x, uv0.y);
 }
 
-// The rectangle top-left, top-right, bottom-right, bottom-left; each edge is formed in
-// double precision before the half-pixel shift, and rounded once.
-inline void writeRectVertices(QuadVertex* out, PointF centre, float halfWidth, float halfHeight,
-                              PointF uv0, PointF uv1, std::uint32_t colour) {
-  using detail::putVertex;
+// A rectangle's edges in vertex coordinates, the half-pixel shift applied.
+struct ShiftedEdges {
+  float left;
+  float top;
+  float right;
+  float bottom;
+};
+
+// Each edge is formed in double precision before the half-pixel shift, and rounded once.
+inline ShiftedEdges rectEdges(PointF centre, float halfWidth, float halfHeight) {
   using detail::shifted;
-  const float left = shifted(static_cast<double>(centre.x) - halfWidth);
-  const float right = shifted(static_cast<double>(centre.x) + halfWidth);
-  const float top = shifted(static_cast<double>(centre.y) - halfHeight);
-  const float bottom = shifted(static_cast<double>(centre.y) + halfHeight);
-  putVertex(out[0], left, top, colour, uv0.x, uv0.y);
-  putVertex(out[1], right, top, colour, uv1.x, uv0.y);
-  putVertex(out[2], right, bottom, colour, uv1.x, uv1.y);
-  putVertex(out[3], right, bottom, colour, uv1.x, uv1.y);
-  putVertex(out[4], left, bottom, colour, uv0.x, uv1.y);
-  putVertex(out[5], left, top, colour, uv0.x, uv0.y);
+  return ShiftedEdges{shifted(static_cast<double>(centre.x) - halfWidth),
+                      shifted(static_cast<double>(centre.y) - halfHeight),
+                      shifted(static_cast<double>(centre.x) + halfWidth),
+                      shifted(static_cast<double>(centre.y) + halfHeight)};
+}
+
+// The rectangle top-left, top-right, bottom-right, bottom-left.
+inline void writeEdgeVertices(QuadVertex* out, const ShiftedEdges& e, PointF uv0, PointF uv1,
+                              std::uint32_t colour) {
+  using detail::putVertex;
+  putVertex(out[0], e.left, e.top, colour, uv0.x, uv0.y);
+  putVertex(out[1], e.right, e.top, colour, uv1.x, uv0.y);
+  putVertex(out[2], e.right, e.bottom, colour, uv1.x, uv1.y);
+  putVertex(out[3], e.right, e.bottom, colour, uv1.x, uv1.y);
+  putVertex(out[4], e.left, e.bottom, colour, uv0.x, uv1.y);
+  putVertex(out[5], e.left, e.top, colour, uv0.x, uv0.y);
 }
 
 // Makes room for one quad: flushes when the batch is full or a texture is pending, and
@@ -116,13 +127,19 @@ Status emitQuad(Batch* batch, PointF p0, PointF p1, PointF p2, PointF p3, PointF
 }
 
 template <class Batch>
-Status emitRect(Batch* batch, PointF centre, float halfWidth, float halfHeight, PointF uv0,
-                PointF uv1, const ColorF& colour) {
+Status emitEdges(Batch* batch, const ShiftedEdges& edges, PointF uv0, PointF uv1,
+                 const ColorF& colour) {
   QuadVertex* out = reserveQuad(batch);
   if (out == nullptr) return kStatusFail;
-  writeRectVertices(out, centre, halfWidth, halfHeight, uv0, uv1, packColor(colour));
+  writeEdgeVertices(out, edges, uv0, uv1, packColor(colour));
   commitQuad(batch);
   return kStatusOk;
+}
+
+template <class Batch>
+Status emitRect(Batch* batch, PointF centre, float halfWidth, float halfHeight, PointF uv0,
+                PointF uv1, const ColorF& colour) {
+  return emitEdges(batch, rectEdges(centre, halfWidth, halfHeight), uv0, uv1, colour);
 }
 
 }  // namespace tarnevox

@@ -25,6 +25,8 @@ Renderer::Renderer()
       counterFrequency(0),
       lastCounter(0),
       frameDelta(0.0),
+      resetTick(0),
+      sizeWatch{{0, 0}, 0},
       peakHold(30.0f),
       peakGravity(-0.2f),
       smoothing(0.3f),

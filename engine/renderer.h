@@ -9,6 +9,7 @@
 #include "common/color.h"
 #include "common/sizes.h"
 #include "common/status.h"
+#include "display/back_buffer_size.h"
 #include "display/quad_vertex.h"
 #include "engine/peak_state.h"
 
@@ -55,6 +56,10 @@ class Renderer : public RendererBase {
   std::int64_t counterFrequency;
   std::int64_t lastCounter;
   double frameDelta;
+  // When the device was created or last reset (resizeClockMs), and the window's size as
+  // last seen: resizes are paced from them.
+  DWORD resetTick;
+  SizeWatch sizeWatch;
   float targetSpectrum[kBandCount];
   float shownSpectrum[kBandCount];
   float targetWave[kWaveColumnCount];

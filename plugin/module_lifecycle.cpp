@@ -63,7 +63,8 @@ ATOM registerVisualClass(HINSTANCE instance) {
   return RegisterClassW(&windowClass);
 }
 
-// The window covers the frame's client area; Present scales the whole canvas into it.
+// The window covers the frame's client area from the start, so the render thread's
+// back buffer has the frame's size from the first frame on.
 HWND createVisualWindow(HWND frame, HINSTANCE instance) {
   RECT client = {};
   GetClientRect(frame, &client);

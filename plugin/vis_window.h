@@ -7,8 +7,8 @@
 namespace tarnevox {
 
 // The timer, on the visual window, that keeps it over the frame's client area. Hosts
-// resize their frame without telling the plug-in, and Direct3D scales the whole canvas
-// into whatever size the window has, so following the frame shows the whole picture.
+// resize their frame without telling the plug-in; the render thread gives its back
+// buffer the window's size, so following the frame shows the whole picture at its size.
 inline constexpr UINT_PTR kFollowFrameTimer = 1;
 inline constexpr UINT kFollowFrameMs = 25;
 

@@ -3,9 +3,10 @@
 # visualizations running in the stand-in host under Wine. The frames come from the
 # capturing d3d9.dll beside the host (a child window's frames never reach an X screen
 # under Debian's Wine) and end up as out/waveform.png, out/spectrum.png and
-# out/tarnevox.gif. Then the spectrum runs in a small frame under the private Wine copy
-# of tools/private-wine.sh, which does show them, for out/frame-small.png (skipped, with
-# a message, where that copy cannot be made). With a display the frame window is shown
+# out/tarnevox.gif, drawn at the size of the host's frame (768 x 384 client pixels). Then
+# the spectrum runs in a player's small frame (275 x 116) under the private Wine copy of
+# tools/private-wine.sh, which does show them, for out/frame-small.png (skipped, with a
+# message, where that copy cannot be made). With a display the frame window is shown
 # live as well; without one, a private Xvfb.
 #
 # Settings: TARNEVOX_DEMO_I686 and TARNEVOX_DEMO_X86_64 (build trees, default
@@ -55,6 +56,8 @@ echo
 echo "== Its modules, as the stand-in host lists them (the same sources built for x86-64)"
 wine "$bundle/tarnevox-host.exe" --list "$bundle/vis_tarnevox.dll"
 
+# A frame of the README pictures' shape; the plug-in draws at exactly this size.
+frame_size=768x384
 mkdir -p "$out"
 frames=$out/.frames
 rm -rf "$frames"
@@ -70,14 +73,14 @@ for module in 0 1; do
   TARNEVOX_CAPTURE_DIR=$dir TARNEVOX_CAPTURE_MODE=sequence TARNEVOX_CAPTURE_EVERY=3 \
   TARNEVOX_CAPTURE_LIMIT=30 WINEDLLOVERRIDES="d3d9=n,b" \
     wine "$bundle/tarnevox-host.exe" --module "$module" --signal beat --seconds "$seconds" \
-    "$bundle/vis_tarnevox.dll"
+    --size "$frame_size" "$bundle/vis_tarnevox.dll"
   last=$(ls "$dir" | sort | tail -n 1)
   [ -n "$last" ] || { echo "demo: no frames were captured for $name" >&2; exit 1; }
   convert "$dir/$last" "$out/$name.png"
   echo "wrote ${out#$repo/}/$name.png from $(ls "$dir" | wc -l) captured frames"
   # The animation leaves out the first frames, drawn before the skin colours arrived.
   for file in $(ls "$dir" | sort | tail -n 20); do
-    gif_frames="$gif_frames $dir/$file[384x384]"
+    gif_frames="$gif_frames $dir/$file[384x192]"
   done
 done
 
@@ -89,10 +92,10 @@ rm -rf "$frames"
 # A player's small frame as the X screen shows it. Only the private Wine copy shows a
 # child window's frames on the screen; it gets an X server and a prefix of its own.
 echo
-echo "== The spectrum in a frame of 300 x 150 client pixels, as the X screen shows it"
+echo "== The spectrum in a frame of 275 x 116 client pixels, as the X screen shows it"
 shot_status=0
 "$repo/tools/private-wine.sh" with "$x86_64/private-wine" sh -c '
-  "$TARNEVOX_WINE" "$1/tarnevox-host.exe" --module 1 --signal beat --size 300x150 \
+  "$TARNEVOX_WINE" "$1/tarnevox-host.exe" --module 1 --signal beat --size 275x116 \
     --seconds 6 "$1/vis_tarnevox.dll" >/dev/null 2>&1 &
   for i in $(seq 1 100); do
     frame=$(xwininfo -root -tree | sed -n "s/^ *\(0x[0-9a-f]*\) \"Tarnevox\":.*/\1/p" | head -n 1)

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "display/back_buffer_size.h"
 #include "tests/native/memory_batch.h"
 
 namespace tarnevox {
@@ -212,6 +216,116 @@ TEST(FrameQuads, WidthAndHeightAreReadSeparately) {
   const QuadEdges marker = edgesOf(quad(bars, 1 + kBandCount + 10));
   EXPECT_EQ(marker.centreY(), 512.0 - 128.0);
   EXPECT_NEAR(marker.height(), 512.0 / 192.0, 1e-4);
+}
+
+// At the 1024 x 1024 canvas every vertex is what the table's values give, edge by edge,
+// exactly: the adaptations for small frames below change nothing there.
+TEST(FrameQuads, TheFixedCanvasIsDrawnExactlyByTheTable) {
+  Frame frame;
+  for (int i = 0; i < kWaveColumnCount; ++i) frame.shownWave[i] = 0.37f * static_cast<float>(i % 277);
+  for (int i = 0; i < kBandCount; ++i) {
+    frame.shownSpectrum[i] = 3.9f * static_cast<float>(i);
+    frame.peaks[i].value = 4.1f * static_cast<float>(i) + 0.3f;
+  }
+  auto edge = [](double position) { return static_cast<float>(position - 0.5); };
+  auto expectRect = [&](const QuadVertex* q, float cx, float cy, float hw, float hh) {
+    EXPECT_EQ(q[0].x, edge(static_cast<double>(cx) - hw));
+    EXPECT_EQ(q[1].x, edge(static_cast<double>(cx) + hw));
+    EXPECT_EQ(q[0].y, edge(static_cast<double>(cy) - hh));
+    EXPECT_EQ(q[2].y, edge(static_cast<double>(cy) + hh));
+  };
+  const MemoryBatch wave = frame.waveform(1.0);
+  for (int i = 0; i < kWaveColumnCount; ++i) {
+    SCOPED_TRACE(i);
+    const float cx = static_cast<float>(static_cast<double>(i) * 1.7777778f - 0.44444445f);
+    const float hh = static_cast<float>(static_cast<double>(frame.shownWave[i]) * 4.0f);
+    expectRect(quad(wave, 1 + i), cx, 512.0f, 0.8888889f, hh);
+  }
+  const MemoryBatch bars = frame.spectrum(1.0);
+  for (int i = 0; i < kBandCount; ++i) {
+    SCOPED_TRACE(i);
+    const double half = 4.0 * frame.shownSpectrum[i] * 0.5;
+    expectRect(quad(bars, 1 + i), 16.0f * i, static_cast<float>(1024.0 - half), 7.0175438f,
+               static_cast<float>(half));
+    expectRect(quad(bars, 1 + kBandCount + i), 16.0f * i,
+               static_cast<float>(1024.0 - 4.0 * frame.peaks[i].value), 7.0175438f, 2.6666667f);
+  }
+}
+
+// Pixel centres lie on integers in vertex coordinates, and a pixel is drawn by the
+// rectangle whose [left, right) and [top, bottom) hold its centre.
+TEST(FrameQuads, InSmallFramesMarkersAndBarsStayAtLeastAPixelAndCentredAsTheFormulaSays) {
+  Frame frame;
+  for (int i = 0; i < kBandCount; ++i) frame.shownSpectrum[i] = frame.peaks[i].value = 100.0f;
+  for (std::uint32_t h : {1u, 2u, 57u, 116u, 150u, 191u, 192u, 400u}) {
+    for (std::uint32_t w : {16u, 64u, 72u, 73u, 275u}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+      const MemoryBatch batch = frame.spectrum(1.0, w, h);
+      for (int i = 0; i < kBandCount; ++i) {
+        const QuadEdges bar = edgesOf(quad(batch, 1 + i));
+        const QuadEdges marker = edgesOf(quad(batch, 1 + kBandCount + i));
+        EXPECT_NEAR(marker.height(), std::max(h / 192.0, 1.0), 1e-4);
+        EXPECT_NEAR(marker.centreY(), h - h / 256.0 * 100.0, 1e-3);
+        EXPECT_NEAR(bar.width(), std::max(w / 64.0 / 1.14, 1.0), 1e-4);
+        EXPECT_NEAR(bar.centreX(), w / 64.0 * i, 1e-4);
+        EXPECT_EQ(marker.width(), bar.width());
+      }
+    }
+  }
+}
+
+// The columns reach from 3/4 of a step left of the first sample position to 1/4 right of
+// the last; every pixel centre in between must be drawn by a column, at any width.
+TEST(FrameQuads, WaveformColumnsTileTheWidthWithoutAGapAtEveryWidth) {
+  Frame frame;
+  for (float& v : frame.shownWave) v = 20.0f;
+  MemoryBatch batch(1);
+  for (std::uint32_t w = 1; w <= kMaxBackBufferSide; ++w) {
+    batch.vertexCount = 0;
+    emitWaveformColumns(&batch, frame.shownWave, w, 64, kForeground);
+    std::vector<bool> covered(w, false);
+    for (int n = 0; n < kWaveColumnCount; ++n) {
+      const QuadVertex* q = quad(batch, n);
+      for (long x = std::max(0L, std::lround(std::ceil(q[0].x))); x < static_cast<long>(w) && x < q[1].x; ++x) {
+        covered[x] = true;
+      }
+    }
+    const float lastRight = quad(batch, kWaveColumnCount - 1)[1].x;
+    for (std::uint32_t x = 0; x < w && x < lastRight; ++x) {
+      ASSERT_TRUE(covered[x]) << "pixel column " << x << " of " << w << " is drawn by no column";
+    }
+  }
+}
+
+TEST(BackBufferSize, IsTheClientAreaWithinTheCapAndTheDeviceLimit) {
+  EXPECT_EQ(backBufferSizeFor(275, 116, 0, 0), (BufferSize{275, 116}));
+  EXPECT_EQ(backBufferSizeFor(1024, 1024, 8192, 8192), (BufferSize{1024, 1024}));
+  EXPECT_EQ(backBufferSizeFor(4096, 4097, 0, 0), (BufferSize{4096, 4096}));
+  EXPECT_EQ(backBufferSizeFor(9000, 300, 16384, 16384), (BufferSize{4096, 300}));
+  EXPECT_EQ(backBufferSizeFor(3000, 3000, 2048, 1024), (BufferSize{2048, 1024}));
+  EXPECT_EQ(backBufferSizeFor(0, -5, 0, 0), (BufferSize{1, 1}));
+}
+
+TEST(BackBufferSize, AResizeIsDueOnceTheNewSizeHasHeldAndTheIntervalHasPassed) {
+  const BufferSize small{275, 116};
+  const BufferSize large{600, 400};
+  const std::uint32_t start = 0xFFFFFF00u;  // the tick count wraps on the way
+  SizeWatch watch{small, start};
+  EXPECT_FALSE(resizeDue(watch, small, small, start + 100000, start));
+  // First seen now: not before it has held for the settling time.
+  const std::uint32_t seen = start + 1000;
+  EXPECT_FALSE(resizeDue(watch, small, large, seen, start));
+  EXPECT_FALSE(resizeDue(watch, small, large, seen + kResizeSettleMs - 1, start));
+  EXPECT_TRUE(resizeDue(watch, small, large, seen + kResizeSettleMs, start));
+  // A size that changes again starts over.
+  EXPECT_FALSE(resizeDue(watch, small, BufferSize{601, 400}, seen + kResizeSettleMs + 5, start));
+  EXPECT_TRUE(resizeDue(watch, small, BufferSize{601, 400}, seen + 2 * kResizeSettleMs + 5, start));
+  // However long a size has held, not sooner than the interval after the last reset.
+  const std::uint32_t reset = seen + 3 * kResizeSettleMs;
+  EXPECT_FALSE(resizeDue(watch, small, BufferSize{601, 400}, reset + kResizeIntervalMs - 1, reset));
+  EXPECT_TRUE(resizeDue(watch, small, BufferSize{601, 400}, reset + kResizeIntervalMs, reset));
+  // The buffer has the window's size: nothing to do.
+  EXPECT_FALSE(resizeDue(watch, BufferSize{601, 400}, BufferSize{601, 400}, reset + 5000, reset));
 }
 
 TEST(FrameQuads, AFailedRelockLeavesTheRestOfTheFrameUnwritten) {

@@ -30,6 +30,7 @@ TEST(HostOptions, DefaultsRunModuleZeroOnTheSweepUntilStopped) {
   EXPECT_EQ(options.seconds, 0.0);
   EXPECT_EQ(options.renderLimit, 0);
   EXPECT_EQ(options.frameWidth, 1024);
+  EXPECT_EQ(options.resizeWidth, 0);
 }
 
 TEST(HostOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
@@ -51,6 +52,7 @@ TEST(HostOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     add("--seconds", "2.5");
     add("--renders", "40");
     add("--size", "640x480");
+    add("--resize", "275x116@1.5");
     args.push_back("C:\\plug ins\\vis.dll");
     args.push_back("--list");
 
@@ -66,6 +68,9 @@ TEST(HostOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     EXPECT_EQ(options.renderLimit, 40);
     EXPECT_EQ(options.frameWidth, 640);
     EXPECT_EQ(options.frameHeight, 480);
+    EXPECT_EQ(options.resizeWidth, 275);
+    EXPECT_EQ(options.resizeHeight, 116);
+    EXPECT_DOUBLE_EQ(options.resizeAfterSeconds, 1.5);
     EXPECT_EQ(options.pluginPath, "C:\\plug ins\\vis.dll");
     EXPECT_TRUE(options.list);
   }
@@ -102,6 +107,9 @@ TEST(HostOptions, MistakesAreRefusedWithOneLineNamingTheProblem) {
       {{"--renders", "0", "a.dll"}, "--renders"},
       {{"--size", "640", "a.dll"}, "--size"},
       {{"--size", "8x8", "a.dll"}, "--size"},
+      {{"--resize", "640x480", "a.dll"}, "--resize"},
+      {{"--resize", "640x480@", "a.dll"}, "--resize"},
+      {{"--resize", "8x480@1", "a.dll"}, "--resize"},
       {{"--wav", "", "a.dll"}, "--wav"},
       {{"--list=yes", "a.dll"}, "takes no value"},
       {{"--signal", "noise", "--wav", "x.wav", "a.dll"}, "exclude"},

@@ -1,7 +1,8 @@
-// Many starts and stops of a module in one process, in each kind of host: whatever a
-// cycle takes, it gives back. Longer runs, for measurements (tools/reliability.sh), come
-// from the environment: TARNEVOX_ENDURANCE_CYCLES cycles instead of 200, and with
-// TARNEVOX_LONG_RUN_MINUTES set, each module drawing that many minutes in a player.
+// Many starts and stops of a module in one process, in each kind of host, and many
+// resizes of one running module's frame: whatever a cycle or a resize takes, it gives
+// back. Longer runs, for measurements (tools/reliability.sh), come from the environment:
+// TARNEVOX_ENDURANCE_CYCLES cycles instead of 200, and with TARNEVOX_LONG_RUN_MINUTES
+// set, each module drawing that many minutes in a player.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -181,6 +182,54 @@ TEST(Endurance, LongRunInAPlayer) {
     EXPECT_EQ(now.windows, second.windows);
     EXPECT_LE(now.gdiObjects, second.gdiObjects + 2);  // Wine's window-DC cache
   }
+}
+
+// A frame dragged through 200 sizes while the module draws: the back buffer follows
+// with device resets (each releasing and re-creating its buffer), none of which may fail
+// the module or leave anything behind. Run under the private Wine (see CMakeLists.txt).
+TEST(Endurance, TwoHundredResizesWhileDrawingLeaveNothingBehind) {
+  PluginLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.load(besideThisProgram(L"vis_tarnevox.dll"), &error)) << error;
+  VisSession session;
+  SessionOptions options;
+  options.module = 1;
+  options.signal = SignalKind::kNoise;
+  options.frameWidth = 400;
+  options.frameHeight = 200;
+  ASSERT_TRUE(session.start(library, options, &error)) << error;
+  ASSERT_EQ(session.initResult(), 0);
+
+  // Quick steps, as a drag makes them, and every fourth a pause long enough for a reset.
+  auto resize = [&session](int step) {
+    session.resizeFrame(240 + step * 37 % 900, 120 + step * 53 % 600);
+    return !session.pumpFor(step % 4 == 3 ? 150 : 20);
+  };
+  for (int step = 0; step < 10; ++step) ASSERT_TRUE(resize(step)) << "the session ended";
+  const ResourceCounts first = countResources();
+  print("after 10", first);
+  ResourceCounts middle;
+  for (int step = 10; step < 210; ++step) {
+    ASSERT_TRUE(resize(step)) << "the session ended at resize " << step;
+    if (step == 109) {
+      middle = countResources();
+      print("after 110", middle);
+    }
+  }
+  const ResourceCounts last = countResources();
+  print("after 210", last);
+  session.requestStop();
+  const SessionReport report = session.wait();
+  EXPECT_EQ(report.stopReason, StopReason::kRequested);
+  EXPECT_GT(report.renderCalls, 200);
+  EXPECT_EQ(report.renderNonZero, 0);
+
+  EXPECT_EQ(last.threads, first.threads);
+  EXPECT_EQ(last.kernelHandles, middle.kernelHandles);
+  EXPECT_LE(last.kernelHandles, first.kernelHandles + 2);
+  EXPECT_LE(last.gdiObjects, middle.gdiObjects + 2);
+  EXPECT_LE(last.gdiObjects, first.gdiObjects + 4);
+  EXPECT_EQ(last.windows, first.windows);
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ static unsigned gScriptCounts[FAKE_METHOD_COUNT];
 static HANDLE gNotify[FAKE_METHOD_COUNT];
 static HANDLE gBlock[FAKE_METHOD_COUNT];
 static DWORD gDevCaps;
+static DWORD gMaxTextureWidth;
+static DWORD gMaxTextureHeight;
 static FakeObject* gObjects[OBJECT_CAPACITY];
 static unsigned gObjectCount;
 static unsigned gCreated[FAKE_KIND_COUNT];
@@ -270,6 +272,8 @@ static HRESULT WINAPI d3dGetDeviceCaps(IDirect3D9* self, UINT adapter, D3DDEVTYP
     caps->DeviceType = type;
     caps->AdapterOrdinal = adapter;
     caps->DevCaps = gDevCaps;
+    caps->MaxTextureWidth = gMaxTextureWidth;
+    caps->MaxTextureHeight = gMaxTextureHeight;
   }
   return finish(FAKE_D3D_GET_DEVICE_CAPS, result);
 }
@@ -312,7 +316,8 @@ static HRESULT WINAPI deviceTestCooperativeLevel(IDirect3DDevice9* self) {
 
 static HRESULT WINAPI deviceReset(IDirect3DDevice9* self, D3DPRESENT_PARAMETERS* params) {
   unsigned i;
-  DEVICE_CALL(FAKE_RESET, "Reset", "()");
+  DEVICE_CALL(FAKE_RESET, "Reset", "(%ux%u)", params ? params->BackBufferWidth : 0u,
+              params ? params->BackBufferHeight : 0u);
   if (params != NULL && gResetCount < RESET_CAPACITY) gResetParams[gResetCount] = *params;
   ++gResetCount;
   /* Direct3D refuses a reset while default-pool resources still exist. */
@@ -690,6 +695,8 @@ void fake_d3d9_reset(void) {
   memset(gBlock, 0, sizeof gBlock);
   memset(gCreated, 0, sizeof gCreated);
   gDevCaps = 0;
+  gMaxTextureWidth = 0;
+  gMaxTextureHeight = 0;
   gModuleReferences = 0;
   gHaveCreateParams = FALSE;
   gResetCount = 0;
@@ -715,6 +722,13 @@ void fake_d3d9_script(FakeMethod method, unsigned first, unsigned last, HRESULT 
 void fake_d3d9_set_dev_caps(DWORD devCaps) {
   lockFake();
   gDevCaps = devCaps;
+  unlockFake();
+}
+
+void fake_d3d9_set_max_texture(DWORD width, DWORD height) {
+  lockFake();
+  gMaxTextureWidth = width;
+  gMaxTextureHeight = height;
   unlockFake();
 }
 

@@ -2,7 +2,7 @@
  * IDirect3D9, IDirect3DDevice9 and IDirect3DVertexBuffer9 objects it hands out.
  *
  * Every call is logged in order with the arguments that matter, as text such as
- * "device1.SetRenderState(27, 1)". Results are scripted per method and call number.
+ * "device1.SetRenderState(27, 1)" or "device1.Reset(600x400)" (the new back buffer). Results are scripted per method and call number.
  * Objects are reference counted for real, vertex buffers hand out real memory, and
  * misuse (a call on a released object, a reset with a live default-pool buffer, a draw
  * outside a scene or from a locked buffer, any method the plug-in is not meant to call)
@@ -78,8 +78,10 @@ void fake_d3d9_reset(void);
  * call from first on) return result. Later scripts win over earlier ones. */
 void fake_d3d9_script(FakeMethod method, unsigned first, unsigned last, HRESULT result);
 
-/* The DevCaps member that IDirect3D9::GetDeviceCaps reports. */
+/* The DevCaps, MaxTextureWidth and MaxTextureHeight that IDirect3D9::GetDeviceCaps
+ * reports (0 after a reset). */
 void fake_d3d9_set_dev_caps(DWORD devCaps);
+void fake_d3d9_set_max_texture(DWORD width, DWORD height);
 
 /* After recording a call of method, set notifyEvent (if any), then wait on blockEvent
  * (if any) before returning. Null clears. */

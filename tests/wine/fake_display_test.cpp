@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -110,6 +111,7 @@ class FakeDisplayTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    resizeWindow(1024, 1024);
     releaseDisplay(renderer_);
     EXPECT_EQ(fake::liveObjects(), 0u);
     EXPECT_EQ(fake_d3d9_module_references(), 0);
@@ -140,6 +142,36 @@ class FakeDisplayTest : public ::testing::Test {
     }
     return true;
   }
+
+  static void resizeWindow(int width, int height) {
+    SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // Starts the display afresh, as a new start of the module does.
+  void restartDisplay() {
+    resizeWindow(1024, 1024);
+    releaseDisplay(renderer_);
+    fake_d3d9_reset();
+    renderer_->window = window_;
+    startDisplay();
+  }
+
+  // What brings on a reset: the device reporting that it can be reset again, or the
+  // window's new size, once a pass has seen it and it has held. Returns the reset call
+  // that the next frame should make.
+  enum class ResetCause { kLoss, kResize };
+  std::string causeReset(ResetCause cause) {
+    if (cause == ResetCause::kLoss) {
+      fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, tcl(1), tcl(1), fake::kDeviceNotReset);
+      return "device1.Reset(1024x1024)";
+    }
+    resizeWindow(600, 400);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    Sleep(std::max(kResizeSettleMs, kResizeIntervalMs) + 20);
+    mark();
+    return "device1.Reset(600x400)";
+  }
+  // The number of the n-th TestCooperativeLevel from now, for scripts.
+  static unsigned tcl(unsigned n) { return fake_d3d9_count(FAKE_TEST_COOPERATIVE_LEVEL) + n; }
 
   // Starts the display and forgets the start's calls and output.
   void startDisplay() {
@@ -195,7 +227,8 @@ TEST_F(FakeDisplayTest, StartLoadsCreatesAndSetsTheFixedStateInOrder) {
   EXPECT_TRUE(arraysAre(0.0f));
   EXPECT_TRUE(fake::debugLines().empty());
 
-  // The presentation parameters reach the device as stored, and are the fixed ones.
+  // The presentation parameters reach the device as stored: the fixed ones, with a back
+  // buffer of the window's client size.
   D3DPRESENT_PARAMETERS given;
   ASSERT_TRUE(fake_d3d9_create_params(&given));
   EXPECT_EQ(std::memcmp(&given, &renderer_->presentParams, sizeof given), 0);
@@ -241,6 +274,36 @@ TEST_F(FakeDisplayTest, BehaviourFlagsFollowTheDeviceCapabilities) {
   const Calls created = fake::calls(0, FAKE_D3D_CREATE_DEVICE);
   ASSERT_EQ(created.size(), 1u);
   EXPECT_NE(created[0].find(", 0x20)"), std::string::npos) << created[0];
+}
+
+TEST_F(FakeDisplayTest, BackBufferIsTheClientAreaWithinTheDeviceLimits) {
+  struct Case {
+    int width, height;
+    DWORD maxTextureWidth, maxTextureHeight;  // 0: the device names no limit
+    UINT bufferWidth, bufferHeight;
+  };
+  for (const Case& c : {Case{275, 116, 0, 0, 275, 116}, Case{1600, 300, 16384, 16384, 1600, 300},
+                        Case{5000, 300, 0, 0, 4096, 300}, Case{1600, 900, 1024, 512, 1024, 512},
+                        Case{0, 0, 0, 0, 1, 1}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    resizeWindow(c.width, c.height);
+    releaseDisplay(renderer_);
+    fake_d3d9_reset();
+    fake_d3d9_set_max_texture(c.maxTextureWidth, c.maxTextureHeight);
+    renderer_->window = window_;
+    ASSERT_EQ(initDisplay(renderer_), 0);
+    D3DPRESENT_PARAMETERS given;
+    ASSERT_TRUE(fake_d3d9_create_params(&given));
+    EXPECT_EQ(given.BackBufferWidth, c.bufferWidth);
+    EXPECT_EQ(given.BackBufferHeight, c.bufferHeight);
+    // A window at its size, or too large to follow further, or empty, asks for no reset.
+    Sleep(kResizeIntervalMs + 20);
+    mark();
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    Sleep(kResizeSettleMs + 20);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    EXPECT_EQ(fake::calls(mark_, FAKE_RESET), Calls{});
+  }
 }
 
 TEST_F(FakeDisplayTest, StartFailuresReturnFailAndLeaveWhatWasMadeForTheRelease) {
@@ -420,9 +483,10 @@ TEST_F(FakeDisplayTest, DeviceReadyForResetIsResetAndDrawnInTheSameFrame) {
   startDisplay();
   fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
   setBackground(renderer_, ColorF{1.0f, 0.0f, 0.0f, 1.0f});  // the clear takes the current one
+  resizeWindow(640, 480);  // the reset takes the window's size as it is now, at once
   EXPECT_EQ(drawFrame(renderer_), 0);
   EXPECT_EQ(callsSinceMark(),
-            concat(concat({"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()"},
+            concat(concat({"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset(640x480)"},
                           resourceCalls("0xff0000ff")),
                    frameCalls("vb2", 3462 / 3)));
   D3DPRESENT_PARAMETERS reset;
@@ -431,66 +495,141 @@ TEST_F(FakeDisplayTest, DeviceReadyForResetIsResetAndDrawnInTheSameFrame) {
   EXPECT_TRUE(debugSinceMark().empty());
 }
 
-TEST_F(FakeDisplayTest, ResetThatFindsTheDeviceLostKeepsItForALaterAttempt) {
+// A resize: the pass that first sees it presents the old buffer (scaled into the window);
+// once the size has held, one reset with the new size, a new buffer, the clear that
+// restarts the trails, and the frame drawn at the new size in the same pass.
+TEST_F(FakeDisplayTest, AResizeResetsTheDeviceOnceToTheNewSize) {
   startDisplay();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
-  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDeviceLost);
-  const LARGE_INTEGER start = now();
-  EXPECT_EQ(drawFrame(renderer_), 1);
-  EXPECT_GE(millisecondsSince(start), 90.0);
-  EXPECT_EQ(callsSinceMark(),
-            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()"}));
-  EXPECT_EQ(renderer_->vertexBuffer, nullptr);
-  EXPECT_NE(renderer_->device, nullptr);
-  EXPECT_NE(renderer_->d3d, nullptr);
-  EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
-  EXPECT_TRUE(debugSinceMark().empty());
-
-  // Another kind of failure now lets the frame go on, but there is no buffer to lock.
+  Sleep(kResizeIntervalMs + 20);
+  resizeWindow(275, 116);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(callsSinceMark(), concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
   mark();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, fake::kDriverInternalError);
-  EXPECT_GE(drawFrame(renderer_), 0);
-  EXPECT_EQ(fake::calls(mark_, FAKE_LOCK), Calls{});
-  EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{});
-  EXPECT_EQ(fake_d3d9_draw_count(), 0u);
-
-  // The next reset succeeds: a new buffer, the clear and the state, and a normal frame.
-  mark();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 3, 3, fake::kDeviceNotReset);
+  Sleep(kResizeSettleMs + 20);
   EXPECT_EQ(drawFrame(renderer_), 0);
   EXPECT_EQ(callsSinceMark(),
-            concat(concat({"device1.TestCooperativeLevel()", "device1.Reset()"},
+            concat(concat({"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset(275x116)"},
                           resourceCalls("0xff336699")),
                    frameCalls("vb2", 3462 / 3)));
+  const std::vector<QuadVertex> v = drawn(1);
+  ASSERT_EQ(v.size(), 3462u);
+  EXPECT_EQ(v[2].x, 274.5f);
+  EXPECT_EQ(v[2].y, 115.5f);
+  EXPECT_EQ((v[6].y + v[8].y) / 2, 57.5f);  // the columns stand about the new centre line
+  EXPECT_TRUE(debugSinceMark().empty());
+
+  mark();
+  Sleep(kResizeIntervalMs + 20);
+  EXPECT_EQ(drawFrame(renderer_), 0);  // the same size: no further reset
+  EXPECT_EQ(callsSinceMark(), concat({"device1.TestCooperativeLevel()"}, frameCalls("vb2", 3462 / 3)));
+}
+
+// A drag: while the size changes on every pass, nothing is reset and every pass presents
+// (the old buffer scaled into the window). Sizes that each hold a while are taken, but at
+// most one per interval; the size the drag ends at is taken, and that is all.
+TEST_F(FakeDisplayTest, ResizesThatKeepComingArePacedAndEndAtTheFinalSize) {
+  startDisplay();
+  for (int pass = 0; pass < 20; ++pass) {
+    resizeWindow(400 + 7 * pass, 300 + 3 * pass);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    Sleep(10);
+  }
+  EXPECT_EQ(fake_d3d9_count(FAKE_RESET), 0u);
+  EXPECT_EQ(fake_d3d9_count(FAKE_PRESENT), 20u);
+
+  const LARGE_INTEGER start = now();
+  for (int step = 0; step < 8; ++step) {
+    resizeWindow(600 + 11 * step, 400 + 5 * step);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    Sleep(kResizeSettleMs + 10);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+  }
+  const double elapsed = millisecondsSince(start);
+  const unsigned resets = fake_d3d9_count(FAKE_RESET);
+  EXPECT_GE(resets, 2u);
+  EXPECT_LE(resets, static_cast<unsigned>(elapsed / kResizeIntervalMs) + 1) << elapsed << " ms";
+
+  Sleep(kResizeIntervalMs + 20);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  EXPECT_EQ(drawFrame(renderer_), 0);
+  const unsigned total = fake_d3d9_count(FAKE_RESET);
+  EXPECT_LE(total, resets + 1);
+  D3DPRESENT_PARAMETERS last;
+  ASSERT_TRUE(fake_d3d9_reset_params(total, &last));
+  EXPECT_EQ(last.BackBufferWidth, 600u + 11 * 7);
+  EXPECT_EQ(last.BackBufferHeight, 400u + 5 * 7);
+  EXPECT_EQ(fake_d3d9_created(FAKE_KIND_VERTEX_BUFFER), total + 1);
+  EXPECT_EQ(fake_d3d9_count(FAKE_CLEAR), total + 1);
+}
+
+// A reset comes after a loss or after a resize; either way it fails the same ways.
+TEST_F(FakeDisplayTest, ResetThatFindsTheDeviceLostKeepsItForALaterAttempt) {
+  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
+    SCOPED_TRACE(cause == ResetCause::kLoss ? "after a loss" : "after a resize");
+    restartDisplay();
+    const std::string reset = causeReset(cause);
+    fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDeviceLost);
+    const LARGE_INTEGER start = now();
+    EXPECT_EQ(drawFrame(renderer_), 1);
+    EXPECT_GE(millisecondsSince(start), cause == ResetCause::kLoss ? 90.0 : 45.0);
+    EXPECT_EQ(callsSinceMark(), (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", reset}));
+    EXPECT_EQ(renderer_->vertexBuffer, nullptr);
+    EXPECT_NE(renderer_->device, nullptr);
+    EXPECT_NE(renderer_->d3d, nullptr);
+    EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
+    EXPECT_TRUE(debugSinceMark().empty());
+
+    // Another kind of failure now lets the frame go on, but there is no buffer to lock.
+    mark();
+    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, tcl(1), tcl(1), fake::kDriverInternalError);
+    EXPECT_GE(drawFrame(renderer_), 0);
+    EXPECT_EQ(fake::calls(mark_, FAKE_LOCK), Calls{});
+    EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{});
+    EXPECT_EQ(fake_d3d9_draw_count(), cause == ResetCause::kLoss ? 0u : 1u);
+
+    // The next reset succeeds: a new buffer, the clear and the state, and a normal frame.
+    mark();
+    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, tcl(1), tcl(1), fake::kDeviceNotReset);
+    EXPECT_EQ(drawFrame(renderer_), 0);
+    EXPECT_EQ(callsSinceMark(),
+              concat(concat({"device1.TestCooperativeLevel()", reset}, resourceCalls("0xff336699")),
+                     frameCalls("vb2", 3462 / 3)));
+  }
 }
 
 TEST_F(FakeDisplayTest, ResetThatFailsOtherwiseGivesTheDisplayUpQuietly) {
-  startDisplay();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
-  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
-  EXPECT_EQ(drawFrame(renderer_), 1);
-  EXPECT_EQ(callsSinceMark(),
-            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()",
-                   "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
-  expectAllReleased();
-  EXPECT_TRUE(debugSinceMark().empty());
+  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
+    SCOPED_TRACE(cause == ResetCause::kLoss ? "after a loss" : "after a resize");
+    restartDisplay();
+    const std::string reset = causeReset(cause);
+    fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
+    EXPECT_EQ(drawFrame(renderer_), 1);
+    EXPECT_EQ(callsSinceMark(),
+              (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", reset, "device1.Release()",
+                     "d3d1.Release()", "FreeLibrary(d3d9)"}));
+    expectAllReleased();
+    EXPECT_TRUE(debugSinceMark().empty());
 
-  mark();
-  EXPECT_EQ(drawFrame(renderer_), E_FAIL);
-  EXPECT_TRUE(callsSinceMark().empty());
+    mark();
+    EXPECT_EQ(drawFrame(renderer_), E_FAIL);
+    EXPECT_TRUE(callsSinceMark().empty());
+  }
 }
 
 TEST_F(FakeDisplayTest, ResourcesThatFailAfterAGoodResetAreReportedAndReleased) {
-  startDisplay();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 1, 1, fake::kDeviceNotReset);
-  fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 2, 2, fake::kOutOfVideoMemory);
-  EXPECT_EQ(drawFrame(renderer_), 1);
-  EXPECT_EQ(callsSinceMark(),
-            (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", "device1.Reset()",
-                   "device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)",
-                   "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
-  expectAllReleased();
-  EXPECT_EQ(debugSinceMark(), std::vector<std::wstring>{L"Error: Failed to reset device.\n"});
+  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
+    SCOPED_TRACE(cause == ResetCause::kLoss ? "after a loss" : "after a resize");
+    restartDisplay();
+    const std::string reset = causeReset(cause);
+    fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 2, 2, fake::kOutOfVideoMemory);
+    EXPECT_EQ(drawFrame(renderer_), 1);
+    EXPECT_EQ(callsSinceMark(),
+              (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", reset,
+                     "device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)",
+                     "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
+    expectAllReleased();
+    EXPECT_EQ(debugSinceMark(), std::vector<std::wstring>{L"Error: Failed to reset device.\n"});
+  }
 }
 
 TEST_F(FakeDisplayTest, FailedBeginSceneSkipsTheSceneButStillPresents) {

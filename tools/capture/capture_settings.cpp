@@ -41,8 +41,9 @@ CaptureSettings readCaptureSettings() {
   settings.limit = readCount(L"TARNEVOX_CAPTURE_LIMIT", 0);
   settings.stallMs = readCount(L"TARNEVOX_CAPTURE_STALL_MS", 0);
   wchar_t mode[16];
-  if (readVariable(L"TARNEVOX_CAPTURE_MODE", mode, 16) && lstrcmpiW(mode, L"sequence") == 0) {
-    settings.mode = CaptureMode::kSequence;
+  if (readVariable(L"TARNEVOX_CAPTURE_MODE", mode, 16)) {
+    if (lstrcmpiW(mode, L"sequence") == 0) settings.mode = CaptureMode::kSequence;
+    if (lstrcmpiW(mode, L"count") == 0) settings.mode = CaptureMode::kCount;
   }
   return settings;
 }

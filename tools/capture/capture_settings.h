@@ -9,6 +9,8 @@ namespace tarnevox {
 enum class CaptureMode {
   kLatest,    // one file, "latest.ppm", replaced as a whole on every capture
   kSequence,  // "frame-00001.ppm", "frame-00002.ppm", ...
+  kCount,     // no pictures: "presents.log" gets a line for every Nth Present and for each
+              // Present whose back buffer has another size than the one before
 };
 
 struct CaptureSettings {
@@ -16,7 +18,7 @@ struct CaptureSettings {
   wchar_t directory[MAX_PATH] = {};
   unsigned every = 1;         // TARNEVOX_CAPTURE_EVERY: every Nth Present of a device
   unsigned limit = 0;         // TARNEVOX_CAPTURE_LIMIT: files per device, 0 = no limit
-  CaptureMode mode = CaptureMode::kLatest;  // TARNEVOX_CAPTURE_MODE: latest | sequence
+  CaptureMode mode = CaptureMode::kLatest;  // TARNEVOX_CAPTURE_MODE: latest | sequence | count
   // TARNEVOX_CAPTURE_STALL_MS: every Present of the device first waits this long, as in a
   // stalled driver (capture on or off).
   unsigned stallMs = 0;

@@ -4,13 +4,17 @@
 // WINEDLLOVERRIDES="d3d9=n,b"), it forwards Direct3DCreate9 to the system's d3d9.dll and
 // replaces two entries of the virtual tables it gets back: IDirect3D9::CreateDevice, so
 // that each new device's Present can be replaced in turn, and that Present, which copies
-// every Nth frame's back buffer to a file before the real Present shows it. The program
-// and the DLLs it loads are unchanged and unaware. Settings come from the environment
+// every Nth frame's back buffer to a file before the real Present shows it, or, in the
+// count mode, only logs when Presents happen and at which back-buffer size (for
+// measuring frame rates and how soon a resized window gets frames of its size). The
+// program and the DLLs it loads are unchanged and unaware. Settings come from the environment
 // when a device is created (see capture_settings.h); two of them stand in for a broken
 // system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver.
 #include <windows.h>
 #include <d3d9.h>
 
+#include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "tools/capture/back_buffer_copy.h"
@@ -42,6 +46,9 @@ struct DeviceCapture {
   CaptureSettings settings;
   unsigned presents = 0;
   unsigned files = 0;
+  HANDLE log = INVALID_HANDLE_VALUE;  // presents.log in the count mode
+  UINT lastWidth = 0;
+  UINT lastHeight = 0;
 };
 
 DeviceCapture gCapture;
@@ -90,11 +97,54 @@ void captureFrame(IDirect3DDevice9* device) {
   }
 }
 
+double counterMilliseconds() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+void openPresentLog() {
+  wchar_t path[MAX_PATH + 16];
+  std::swprintf(path, MAX_PATH + 16, L"%ls\\presents.log", gCapture.settings.directory);
+  gCapture.log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// "present N at T ms, WxH", T on the performance counter, which the host's own
+// reports use too.
+void countPresent(IDirect3DDevice9* device) {
+  UINT width = 0;
+  UINT height = 0;
+  IDirect3DSurface9* backBuffer = nullptr;
+  if (SUCCEEDED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer))) {
+    D3DSURFACE_DESC desc = {};
+    if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
+      width = desc.Width;
+      height = desc.Height;
+    }
+    backBuffer->Release();
+  }
+  const bool resized = width != gCapture.lastWidth || height != gCapture.lastHeight;
+  gCapture.lastWidth = width;
+  gCapture.lastHeight = height;
+  if (!resized && gCapture.presents % gCapture.settings.every != 0) return;
+  char line[96];
+  const int length = std::snprintf(line, sizeof line, "present %u at %.3f ms, %ux%u\n",
+                                   gCapture.presents, counterMilliseconds(), width, height);
+  DWORD written = 0;
+  if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
 HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
                                             const RECT* destination, HWND window,
                                             const RGNDATA* dirtyRegion) {
   if (self == gCapture.device && gCapture.settings.stallMs > 0) Sleep(gCapture.settings.stallMs);
-  if (self == gCapture.device && gCapture.settings.enabled) {
+  if (self == gCapture.device && gCapture.settings.enabled &&
+      gCapture.settings.mode == CaptureMode::kCount) {
+    ++gCapture.presents;
+    countPresent(self);
+  } else if (self == gCapture.device && gCapture.settings.enabled) {
     ++gCapture.presents;
     const bool due = gCapture.presents % gCapture.settings.every == 0;
     const bool room = gCapture.settings.limit == 0 || gCapture.files < gCapture.settings.limit;
@@ -111,10 +161,14 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
   auto create = reinterpret_cast<CreateDeviceFunction>(originalSlot(self, kCreateDeviceSlot));
   const HRESULT result = create(self, adapter, type, focusWindow, flags, parameters, device);
   if (SUCCEEDED(result) && device != nullptr && *device != nullptr) {
+    if (gCapture.log != INVALID_HANDLE_VALUE) CloseHandle(gCapture.log);
     gCapture = DeviceCapture();
     gCapture.device = *device;
     gCapture.settings = readCaptureSettings();
     ensureCaptureDirectory(gCapture.settings);
+    if (gCapture.settings.enabled && gCapture.settings.mode == CaptureMode::kCount) {
+      openPresentLog();
+    }
     patchSlot(*device, kPresentSlot, reinterpret_cast<void*>(&presentAndCapture));
   }
   return result;

@@ -26,6 +26,8 @@ constexpr char kUsage[] =
     "  --seconds S        stop the module after S seconds\n"
     "  --renders N        stop the module after N render calls\n"
     "  --size WxH         client size of the frame window (default 1024x1024)\n"
+    "  --resize WxH@S     resize the frame's client area to WxH S seconds after the\n"
+    "                     start, and print when (in ms on the performance counter)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Without a limit the module runs until Escape is pressed or the frame is closed.\n"
@@ -171,6 +173,15 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
       if (!takeValue()) return false;
       if (!parseSize(value, &parsed.frameWidth, &parsed.frameHeight)) {
         return bad("expected WIDTHxHEIGHT, each 16 to 8192");
+      }
+    } else if (name == "--resize") {
+      if (!takeValue()) return false;
+      const std::size_t at = value.find('@');
+      if (at == std::string::npos ||
+          !parseSize(std::string_view(value).substr(0, at), &parsed.resizeWidth,
+                     &parsed.resizeHeight) ||
+          !parseSeconds(value.substr(at + 1), &parsed.resizeAfterSeconds)) {
+        return bad("expected WIDTHxHEIGHT@SECONDS, each side 16 to 8192");
       }
     } else if (!name.empty() && name[0] == '-') {
       *error = "unknown option " + name + " (see --help)";

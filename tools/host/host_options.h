@@ -40,6 +40,11 @@ struct HostOptions {
   long renderLimit = 0;    // stop after this many render calls; 0 for no limit
   int frameWidth = 1024;   // client area of the frame window
   int frameHeight = 1024;
+  // --resize WxH@S: the frame's client area becomes WxH S seconds after the start
+  // (resizeWidth 0: never).
+  int resizeWidth = 0;
+  int resizeHeight = 0;
+  double resizeAfterSeconds = 0.0;
 };
 
 // Parses the arguments after the program name. On failure returns false and puts a

@@ -81,6 +81,14 @@ bool sessionOptionsFrom(const HostOptions& options, const WavData* wav, SessionO
   return true;
 }
 
+// The performance counter in milliseconds, the clock the capturing d3d9.dll logs on.
+double counterMilliseconds() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 }  // namespace
 
 int main() {
@@ -110,8 +118,17 @@ int main() {
     return fail(kExitFailure, error);
   }
 
-  SessionReport report;
-  if (!runModule(library, sessionOptions, &report, &error)) return fail(kExitFailure, error);
+  VisSession session;
+  if (!session.start(library, sessionOptions, &error)) return fail(kExitFailure, error);
+  if (options.resizeWidth != 0 &&
+      !session.pumpFor(static_cast<DWORD>(options.resizeAfterSeconds * 1000.0 + 0.5))) {
+    const double when = counterMilliseconds();
+    session.resizeFrame(options.resizeWidth, options.resizeHeight);
+    std::printf("resized the frame to %dx%d at %.3f ms\n", options.resizeWidth,
+                options.resizeHeight, when);
+    std::fflush(stdout);
+  }
+  const SessionReport report = session.wait();
   const char* description = library.module(options.module)->description;
   if (report.initResult != 0) {
     return fail(kExitFailure, "module " + std::to_string(options.module) + " (" +

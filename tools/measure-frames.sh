@@ -1,0 +1,181 @@
+#!/bin/sh
+# What drawing costs the stand-in host under Wine, for this tree's plug-in beside the
+# plug-in of an earlier commit, in one run: CPU seconds per second and frames per second
+# of the host process while a module draws in frames of 275 x 116, 600 x 400,
+# 1024 x 1024 and 1600 x 300 client pixels, and how long a resized frame waits for its
+# first frame at the new size. A measurement, not a test: the figures depend on the
+# machine and on what else runs on it. Each row is run twice, with Wine's Direct3D as it
+# is and with its command thread off (see below), in about four minutes.
+#
+#   tools/measure-frames.sh BEFORE
+#
+# BEFORE is a commit (its x86-64 plug-in is built in a scratch folder under
+# ${TMPDIR:-/tmp}, nothing of it enters this tree) or the path of a plug-in DLL. This
+# tree's x86_64 build must exist (make x86_64). Frames are counted by the capturing
+# d3d9.dll in its count mode; CPU time is read from /proc for the host's process, which
+# holds the render thread, Wine's Direct3D thread and Mesa's rasterizer threads.
+#
+# A host that hangs is ended after a while and fails the run: under Debian's Wine a
+# resize while Direct3D draws can deadlock inside libX11, rarely, with any plug-in.
+#
+# Settings: MEASURE_SECONDS (per frame size and plug-in, default 5, after 2 s to settle),
+# MEASURE_MODULE (default 1, the spectrum).
+set -eu
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+x86_64=$repo/build/x86_64
+bundle=$x86_64/bin/capture
+seconds=${MEASURE_SECONDS:-5}
+module=${MEASURE_MODULE:-1}
+settle=2
+
+[ $# -eq 1 ] || { echo "usage: $0 BEFORE (a commit or a plug-in DLL)" >&2; exit 2; }
+for file in "$bundle/tarnevox-host.exe" "$bundle/vis_tarnevox.dll" "$bundle/d3d9.dll"; do
+  [ -f "$file" ] || { echo "measure: $file is missing; run make x86_64 first" >&2; exit 1; }
+done
+
+# A private X server large enough for the widest frame, whatever display there is, and
+# the build tree's Wine prefix, whose processes end with the script.
+. "$repo/tools/wine-lib.sh"
+prefix=$x86_64/wineprefix
+log_dir=$(mktemp -d "${TMPDIR:-/tmp}/tarnevox-measure-log.XXXXXX")
+cleanup() {
+  end_wine /usr/lib/wine/wineserver "$prefix"
+  stop_xvfb
+  rm -rf "$log_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+start_xvfb 1800x1200
+
+# The plug-in to compare with.
+if [ -f "$1" ]; then
+  before=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+else
+  commit=$(git -C "$repo" rev-parse --short "$1^{commit}")
+  scratch=${TMPDIR:-/tmp}/tarnevox-measure-$commit
+  before=$scratch/build/bin/vis_tarnevox.dll
+  if [ ! -f "$before" ]; then
+    echo "building the plug-in of $commit in $scratch" >&2
+    rm -rf "$scratch"
+    mkdir -p "$scratch/src"
+    git -C "$repo" archive "$commit" | tar -x -C "$scratch/src"
+    cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      --toolchain "$scratch/src/cmake/toolchain-x86_64-mingw.cmake" \
+      -DTARNEVOX_TESTS=OFF -DTARNEVOX_TOOLS=OFF -DTARNEVOX_BENCHMARKS=OFF >/dev/null
+    cmake --build "$scratch/build" -j 2 --target vis_tarnevox >/dev/null
+  fi
+fi
+after=$bundle/vis_tarnevox.dll
+
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+ticks_per_second=$(getconf CLK_TCK)
+# The prefix is made on first use by the runner the tests use.
+TARNEVOX_BUILD_DIR=$x86_64 "$repo/cmake/wine-run.sh" "$bundle/tarnevox-host.exe" --list \
+  "$bundle/vis_tarnevox.dll" >/dev/null
+
+# Starts the host on a plug-in in the background: $1 DLL, $2 size, $3 seconds, then
+# further host options. Sets host_pid (wine64 becomes the host's process) and a watchdog
+# against a host that hangs; the frames are logged in $log_dir/presents.log.
+start_host() {
+  dll=$1 size=$2 run_seconds=$3
+  shift 3
+  rm -f "$log_dir/presents.log" "$log_dir/host.out"
+  cd "$bundle"
+  TARNEVOX_CAPTURE_DIR=$(windows_path "$log_dir") TARNEVOX_CAPTURE_MODE=count \
+    TARNEVOX_CAPTURE_EVERY=10 WINEDLLOVERRIDES="d3d9=n,b" WINEPREFIX="$prefix" WINEDEBUG=-all \
+    WINE_D3D_CONFIG=$d3d_config \
+    /usr/lib/wine/wine64 tarnevox-host.exe --module "$module" --signal beat --size "$size" \
+    --seconds "$run_seconds" "$@" "$(windows_path "$dll")" >"$log_dir/host.out" 2>&1 &
+  host_pid=$!
+  cd - >/dev/null
+  (sleep $((run_seconds + 30)); kill "$host_pid" 2>/dev/null) >/dev/null 2>&1 &
+  watchdog=$!
+}
+
+# Waits for the host; false when it failed or the watchdog had to end it.
+wait_host() {
+  status=0
+  wait "$host_pid" || status=$?
+  kill "$watchdog" 2>/dev/null || true
+  return $status
+}
+
+# The host process's CPU time in clock ticks: user and system time of all its threads.
+cpu_ticks() {
+  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$host_pid/stat"
+}
+
+# "N T": the present count and its time in ms from the latest line of the log.
+latest_present() {
+  tail -n 1 "$log_dir/presents.log" | sed -n 's/^present \([0-9]*\) at \([0-9.]*\) ms.*/\1 \2/p'
+}
+
+now() { date +%s.%N; }
+
+# One row's figures for a plug-in and a size: "cpu fps".
+measure() {
+  start_host "$1" "$2" $((settle + seconds + 2))
+  for _ in $(seq 1 100); do
+    [ -s "$log_dir/presents.log" ] && break
+    sleep 0.1
+  done
+  sleep "$settle"
+  ticks0=$(cpu_ticks) wall0=$(now) present0=$(latest_present)
+  sleep "$seconds"
+  ticks1=$(cpu_ticks) wall1=$(now) present1=$(latest_present)
+  wait_host || { echo "measure: the host failed or hung on $2" >&2; exit 1; }
+  echo "$ticks0 $ticks1 $wall0 $wall1 $present0 $present1" | awk -v hz="$ticks_per_second" '{
+    cpu = ($2 - $1) / hz / ($4 - $3)
+    fps = ($7 - $5) / ($8 - $6) * 1000
+    printf "%.2f %.0f\n", cpu, fps }'
+}
+
+# Milliseconds from the host's resize of the frame to the first frame logged at the new
+# size, or "never" when no frame of that size came.
+resize_latency() {
+  from=$1 to=$2
+  start_host "$after" "$from" 5 --resize "$to@3"
+  wait_host || { echo "measure: the host failed or hung resizing $from to $to" >&2; exit 1; }
+  resized=$(tr -d '\r' <"$log_dir/host.out" | sed -n 's/^resized the frame to .* at \([0-9.]*\) ms$/\1/p')
+  awk -v t="$resized" -v size="$to" '
+    $0 ~ ", " size "$" && $4 + 0 >= t + 0 { printf "%.0f ms\n", $4 - t; found = 1; exit }
+    END { if (!found) print "never" }' "$log_dir/presents.log"
+}
+
+# Wine's Direct3D runs its OpenGL calls on a command thread of its own, which spins while it
+# waits for work, for as long as frames keep coming: about a core whatever is drawn. The
+# same rows again with that thread off show what the drawing itself costs.
+configs="threaded: single:csmt=0"
+label() { [ "$1" = single ] && echo single-threaded || echo "$1"; }
+echo "Module $module, $seconds s per row after $settle s to settle; CPU of the host process."
+echo
+echo "| client area | Wine's Direct3D | before: CPU s/s | before: frames/s | after: CPU s/s | after: frames/s |"
+echo "|---|---|---|---|---|---|"
+for size in 275x116 600x400 1024x1024 1600x300; do
+  for config in $configs; do
+    name=${config%%:*} d3d_config=${config#*:}
+    set -- $(measure "$before" "$size") $(measure "$after" "$size")
+    echo "| $(echo "$size" | sed 's/x/ x /') | $(label "$name") | $1 | $2 | $3 | $4 |"
+    eval "cpu_before_${name}_$size=$1 cpu_after_${name}_$size=$3"
+  done
+done
+echo
+for config in $configs; do
+  name=${config%%:*}
+  eval "set -- \$cpu_before_${name}_275x116 \$cpu_before_${name}_1024x1024 \
+    \$cpu_after_${name}_275x116 \$cpu_after_${name}_1024x1024"
+  awk -v name="$(label "$name")" -v b="$1" -v bb="$2" -v a="$3" -v ab="$4" 'BEGIN {
+    printf "%s: 275 x 116 costs %.0f %% of 1024 x 1024 before, %.0f %% after.\n", name,
+      b / bb * 100, a / ab * 100 }'
+done
+echo
+echo "| resize (after) | Wine's Direct3D | first frame at the new size |"
+echo "|---|---|---|"
+for pair in 600x400:275x116 275x116:1024x1024 1024x1024:1600x300; do
+  from=${pair%%:*} to=${pair#*:}
+  for config in $configs; do
+    name=${config%%:*} d3d_config=${config#*:}
+    echo "| $(echo "$from to $to" | sed 's/x/ x /g') | $(label "$name") | $(resize_latency "$from" "$to") |"
+  done
+done
