@@ -17,7 +17,9 @@ inline constexpr PointF kUv0{0.0f, 0.0f};
 inline constexpr PointF kUv1{1.0f, 1.0f};
 
 // Half a pixel: a rectangle at least twice this tall (or wide) covers a pixel centre
-// wherever it lies, so nothing drawn that thin vanishes in a small frame.
+// wherever it lies, so a marker or bar that thin still shows in a small frame. (Bar 0 is
+// centred on the left edge at every size; in frames 72 pixels wide or less the half of it
+// inside the frame covers no pixel centre.)
 inline constexpr float kLeastHalfExtent = 0.5f;
 
 // Sizes derived from the back buffer, each computed in double and rounded once.

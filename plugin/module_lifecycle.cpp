@@ -171,6 +171,7 @@ int __cdecl onInit(VisModule* module) {
   gVisualClass = registerVisualClass(module->dllInstance);
   progress.classRegistered = gVisualClass != 0;
   if (!progress.classRegistered) return failStart(module, progress, kClassFailure);
+  noteHostWindow(host);
   progress.visual = createVisualWindow(frame, module->dllInstance);
   if (progress.visual == nullptr) return failStart(module, progress, kWindowFailure);
   gVisualWindow = progress.visual;

@@ -6,11 +6,14 @@
 namespace tarnevox {
 namespace {
 
-bool onHostWindowThread(const VisModule* module) {
-  return GetWindowThreadProcessId(module->parentWindow, nullptr) == GetCurrentThreadId();
-}
+// Taken at the start: by the time the visual window ends, the host's window may be gone.
+DWORD gHostWindowThread = 0;
 
 }  // namespace
+
+void noteHostWindow(HWND hostWindow) {
+  gHostWindowThread = GetWindowThreadProcessId(hostWindow, nullptr);
+}
 
 LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* module = reinterpret_cast<VisModule*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -21,7 +24,7 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       // The quit message ends a host's visualization loop. On the thread of the host's
       // own window it would end the host's main loop instead, and a window that a failed
       // start detached ends without a message at all.
-      if (module != nullptr && !onHostWindowThread(module)) PostQuitMessage(0);
+      if (module != nullptr && GetCurrentThreadId() != gHostWindowThread) PostQuitMessage(0);
       return 0;
     case WM_ERASEBKGND:
       return 1;  // Direct3D paints every pixel; erasing would only flicker

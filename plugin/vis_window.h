@@ -14,6 +14,10 @@ inline constexpr UINT kFollowFrameMs = 25;
 
 LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Remembers which thread owns the host's window, on whose loop the visual window's end
+// must not post a quit message. Called by each start before it makes the window.
+void noteHostWindow(HWND hostWindow);
+
 // Moves and sizes the visual window over its parent's whole client area, unless it is
 // there already or the frame is minimised (which would shrink it for nothing).
 void coverParentClientArea(HWND visual);

@@ -59,7 +59,8 @@ else
     echo "building the plug-in of $commit in $scratch" >&2
     rm -rf "$scratch"
     mkdir -p "$scratch/src"
-    git -C "$repo" archive "$commit" | tar -x -C "$scratch/src"
+    git -C "$repo" archive -o "$scratch/src.tar" "$commit"
+    tar -x -f "$scratch/src.tar" -C "$scratch/src"
     cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       --toolchain "$scratch/src/cmake/toolchain-x86_64-mingw.cmake" \
       -DTARNEVOX_TESTS=OFF -DTARNEVOX_TOOLS=OFF -DTARNEVOX_BENCHMARKS=OFF >/dev/null
@@ -155,7 +156,9 @@ echo "|---|---|---|---|---|---|"
 for size in 275x116 600x400 1024x1024 1600x300; do
   for config in $configs; do
     name=${config%%:*} d3d_config=${config#*:}
-    set -- $(measure "$before" "$size") $(measure "$after" "$size")
+    figures_before=$(measure "$before" "$size") || exit 1
+    figures_after=$(measure "$after" "$size") || exit 1
+    set -- $figures_before $figures_after
     echo "| $(echo "$size" | sed 's/x/ x /') | $(label "$name") | $1 | $2 | $3 | $4 |"
     eval "cpu_before_${name}_$size=$1 cpu_after_${name}_$size=$3"
   done

@@ -79,8 +79,9 @@ make_root() {
   log=$root.log
   started=$(date +%s)
   echo "Making the 32-bit Wine chroot in $root (a few minutes; log: $log)" >&2
-  # Nothing is mounted under either in this new namespace, so rm stays inside them.
-  rm -rf "$root.new"
+  # Nothing is mounted under either in this new namespace; should anything be, rm stays
+  # off it.
+  rm -rf --one-file-system "$root.new"
   debootstrap --variant=minbase "$suite" "$root.new" "$mirror" >"$log" 2>&1 ||
     skip "debootstrap could not make the chroot (log: $log)"
   # No service starts inside, and apt keeps no package files.
@@ -95,7 +96,7 @@ make_root() {
     apt-get clean' sh $packages >>"$log" 2>&1 ||
     skip "apt-get could not install 32-bit Wine in the chroot (log: $log)"
   echo "$stamp" >"$root.new/.tarnevox-ready"
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"
   mv "$root.new" "$root"
   echo "Made the 32-bit Wine chroot in $(( $(date +%s) - started )) s" >&2
 }
@@ -129,6 +130,9 @@ within() {
   mkdir -p "$(dirname "$1")"
   root=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
   shift
+  # The folder that holds ROOT is bound into the chroot writable: a build tree, nothing more.
+  [ -f "$(dirname "$root")/CMakeCache.txt" ] ||
+    { echo "wine32-root.sh: $root is not in a build tree" >&2; exit 2; }
   lock_and_build "$root"
   "$root/usr/lib/i386-linux-gnu/ld-linux.so.2" --version >/dev/null 2>&1 ||
     skip "this machine does not run 32-bit programs"

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -106,7 +107,7 @@ TEST(Endurance, ManyStartsAndStopsInEachKindOfHostLeaveNothingBehind) {
       last = settledCounts();
       print("after " + std::to_string(cycle + 1), last);
     }
-    if (cycle + 1 == cycles / 2) middle = settledCounts();
+    if (cycle + 1 == std::max(1L, cycles / 2)) middle = settledCounts();
   }
 
   // What a cycle kept would show many times over between the middle and the end.

@@ -354,9 +354,10 @@ TEST_F(HostileHostTest, APlayerWithAVisualizationThreadOfItsOwnStopsRestartsAndU
     SCOPED_TRACE("module " + std::to_string(module));
     // The render thread ends while the player's main thread still holds up the stop's
     // withdrawal, so that a player ending its process meanwhile finds nothing drawing.
+    // (Releasing Direct3D may take a while on a busy machine; a stop allows it 2 s.)
     bool renderThreadEnded = false;
     expectAPlayerRun(module, [&] {
-      for (int wait = 0; wait < 100 && countThreads() >= threadsWhileRunning_; ++wait) Sleep(10);
+      for (int wait = 0; wait < 300 && countThreads() >= threadsWhileRunning_; ++wait) Sleep(10);
       renderThreadEnded = countThreads() < threadsWhileRunning_;
     });
     if (HasFatalFailure()) return;

@@ -125,7 +125,7 @@ TEST_F(VisWindowTest, CreateEraseAndDestroy) {
   drainQuitMessages();
   // The host's window belongs to another thread, as for a host's visualization thread:
   // the quit message ends that thread's loop.
-  module_.parentWindow = GetDesktopWindow();
+  noteHostWindow(GetDesktopWindow());
   ASSERT_TRUE(DestroyWindow(visual_));
   WPARAM code = 99;
   EXPECT_EQ(drainQuitMessages(&code), 1) << "exactly one quit message";
@@ -133,8 +133,8 @@ TEST_F(VisWindowTest, CreateEraseAndDestroy) {
 
   // On the thread of the host's own window a quit message would end the host's main loop;
   // detached, as a failed start leaves it, the window ends without one either.
+  noteHostWindow(host_.window);
   for (const bool attached : {true, false}) {
-    module_.parentWindow = host_.window;
     visual_ = CreateWindowExW(0, L"TarnevoxTestVisual", nullptr, WS_OVERLAPPEDWINDOW, 0, 0, 64,
                               64, nullptr, nullptr, nullptr, nullptr);
     if (attached) attachModule();

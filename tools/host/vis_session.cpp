@@ -335,7 +335,6 @@ void VisSession::renderUntilLoopEnds() {
     if (now - stopped >= kLoopPatienceMs) return;
     if (now >= next) {
       render();
-      ++report_.renderCallsAfterStop;
       next += kPlayerRenderMs;
     }
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(next - now) + 1,

@@ -146,7 +146,6 @@ struct SessionReport {
   // quit message, and to the announced window's end, in ms; -1 when not seen within 2 s.
   double loopEndedAfterStopMs = -1.0;
   double visualGoneAfterStopMs = -1.0;
-  long renderCallsAfterStop = 0;
   // kUiThread: the main loop ended on a quit message; a message posted to the main
   // window after the stop was answered.
   bool hostLoopEnded = false;
