@@ -116,9 +116,10 @@ Status initDisplay(Renderer* renderer) {
   }
   RECT client = {};
   GetClientRect(renderer->window, &client);  // a window without a size gets 1 x 1 for now
-  fillPresentParams(renderer->presentParams, clientBufferSize(renderer, client));
+  const BufferSize size = clientBufferSize(renderer, client);
+  fillPresentParams(renderer->presentParams, size);
   renderer->resetTick = resizeClockMs();
-  renderer->sizeWatch = SizeWatch{clientBufferSize(renderer, client), renderer->resetTick};
+  renderer->sizeWatch = SizeWatch{size, renderer->resetTick};
   const HRESULT created = renderer->d3d->CreateDevice(
       D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
       &renderer->presentParams, &renderer->device);

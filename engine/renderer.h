@@ -58,7 +58,7 @@ class Renderer : public RendererBase {
   double frameDelta;
   // When the device was created or last reset (resizeClockMs), and the window's size as
   // last seen: resizes are paced from them.
-  DWORD resetTick;
+  std::uint32_t resetTick;
   SizeWatch sizeWatch;
   float targetSpectrum[kBandCount];
   float shownSpectrum[kBandCount];

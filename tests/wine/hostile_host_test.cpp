@@ -2,8 +2,9 @@
 // point exceptions unmasked, render calls from other threads while modules start and
 // stop, failed starts that get no stop, stops that come twice, a render thread that
 // will not stop, a player that leaves the frame record empty and renders until its loop
-// ends, and a host that starts and stops modules on its main thread. The stand-in host plays each host; this program runs from bin/capture,
-// whose d3d9.dll also stands in for a system without Direct3D and for a stalled driver.
+// ends, and a host that starts and stops modules on its main thread. The stand-in host
+// plays each host; this program runs from bin/capture, whose d3d9.dll also stands in for
+// a system without Direct3D and for a stalled driver.
 #include <windows.h>
 
 #include <gtest/gtest.h>

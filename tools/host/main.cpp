@@ -81,14 +81,6 @@ bool sessionOptionsFrom(const HostOptions& options, const WavData* wav, SessionO
   return true;
 }
 
-// The performance counter in milliseconds, the clock the capturing d3d9.dll logs on.
-double counterMilliseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 }  // namespace
 
 int main() {
@@ -122,7 +114,7 @@ int main() {
   if (!session.start(library, sessionOptions, &error)) return fail(kExitFailure, error);
   if (options.resizeWidth != 0 &&
       !session.pumpFor(static_cast<DWORD>(options.resizeAfterSeconds * 1000.0 + 0.5))) {
-    const double when = counterMilliseconds();
+    const double when = nowMs();
     session.resizeFrame(options.resizeWidth, options.resizeHeight);
     std::printf("resized the frame to %dx%d at %.3f ms\n", options.resizeWidth,
                 options.resizeHeight, when);

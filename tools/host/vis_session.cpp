@@ -24,17 +24,6 @@ constexpr UINT kProbeMessage = WM_APP + 1;
 // The frame-window service has no context argument, so it finds the session here.
 std::atomic<VisSession*> gActiveSession{nullptr};
 
-double nowMs() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) * 1000.0 / frequency;
-}
-
 // Dispatches what is queued for the calling thread; false once WM_QUIT came.
 bool dispatchQueued() {
   MSG message;
@@ -85,6 +74,17 @@ VisSession* sessionOf(HWND window, UINT message, LPARAM lParam) {
 }
 
 }  // namespace
+
+double nowMs() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) * 1000.0 / frequency;
+}
 
 const char* stopReasonText(StopReason reason) {
   switch (reason) {
@@ -265,22 +265,20 @@ DWORD WINAPI VisSession::visThreadMain(void* self) {
 }
 
 void VisSession::runVisThread() {
-  if (options_.hostKind == HostKind::kUiThread) {
-    // Only the render calls come from here, as from a host's decoding thread.
+  // A host that starts and stops on its main thread makes only the render calls from
+  // here, as from its decoding thread.
+  const bool renderOnly = options_.hostKind == HostKind::kUiThread;
+  if (renderOnly) {
     WaitForSingleObject(initDone_, INFINITE);
-    if (initResult_ == 0) {
-      renderLoop();
-    } else {
-      requestStop(StopReason::kInitFailed);
-    }
-    return;
+  } else {
+    callInit();
   }
-  callInit();
   if (initResult_ == 0) {
     renderLoop();
   } else {
     requestStop(StopReason::kInitFailed);
   }
+  if (renderOnly) return;
   callQuit();
   if (options_.hostKind == HostKind::kOwnThreadPlayer) {
     renderUntilLoopEnds();

@@ -70,6 +70,10 @@ enum class StopReason {
 
 const char* stopReasonText(StopReason reason);
 
+// The performance counter in milliseconds: the clock of the reports, and the one the
+// capturing d3d9.dll logs its Presents on.
+double nowMs();
+
 // How the host drives the module's callbacks.
 enum class HostKind {
   // start, render calls and stop on a visualization thread, which ends after the stop;
