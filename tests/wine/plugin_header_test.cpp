@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "plugin/host_records.h"
 #include "tests/wine/message_box_watch.h"
@@ -84,6 +86,37 @@ TEST_F(PluginHeaderTest, ModuleRecordsHoldTheirLoadTimeValues) {
   EXPECT_EQ(modules[0]->onInit, modules[1]->onInit);
   EXPECT_EQ(modules[0]->onRender, modules[1]->onRender);
   EXPECT_EQ(modules[0]->onQuit, modules[1]->onQuit);
+}
+
+// What the file's properties show, read the way Explorer reads them.
+TEST_F(PluginHeaderTest, VersionResourceNamesTheRelease) {
+  wchar_t path[MAX_PATH];
+  ASSERT_NE(GetModuleFileNameW(library_, path, MAX_PATH), 0u);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  ASSERT_NE(size, 0u) << "no version resource";
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, data.data()));
+  auto text = [&](const std::wstring& name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+    if (!VerQueryValueW(data.data(), key.c_str(), &value, &length) || length == 0) return std::wstring();
+    return std::wstring(static_cast<const wchar_t*>(value));
+  };
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", &value, &length));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(TARNEVOX_VERSION_MINOR, TARNEVOX_VERSION_MAJOR)));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, TARNEVOX_VERSION_PATCH)));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(text(L"FileVersion"), TARNEVOX_VERSION);
+  EXPECT_EQ(text(L"ProductVersion"), TARNEVOX_VERSION);
+  EXPECT_EQ(text(L"ProductName"), L"Tarnevox");
+  EXPECT_EQ(text(L"OriginalFilename"), L"vis_tarnevox.dll");
+  EXPECT_NE(text(L"FileDescription").find(L"visualization"), std::wstring::npos);
+  EXPECT_EQ(text(L"LegalCopyright").rfind(L"Copyright", 0), 0u);
 }
 
 TEST_F(PluginHeaderTest, ConfigureShowsInformationBoxOwnedByTheHostWindow) {
