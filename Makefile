@@ -1,11 +1,18 @@
 # The two commands of the README:
 #   make demo   builds the shipping plug-in and shows what it does
 #   make test   builds all four builds and runs every test
-# Both install missing Debian packages first.
+# Both install missing Debian packages first. `make release` writes the installer and the
+# zip to dist/.
 
-.PHONY: demo test deps native native-asan i686 x86_64 fuzz clean
+.PHONY: demo test release deps native native-asan i686 x86_64 fuzz clean
 
 JOBS ?= $(shell nproc)
+
+# Link and file times from the last commit, so the same sources give the same bytes.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+ifneq ($(SOURCE_DATE_EPOCH),)
+export SOURCE_DATE_EPOCH
+endif
 
 deps:
 	@tools/install-deps.sh
@@ -30,8 +37,11 @@ test: native native-asan i686 x86_64
 demo: i686 x86_64
 	tools/demo.sh
 
+release: deps
+	tools/release.sh
+
 clean:
-	rm -rf build out
+	rm -rf build out dist
 
 # The analysis under libFuzzer for three minutes (clang; not part of `make test`).
 fuzz: deps

@@ -5,7 +5,7 @@ set -e
 packages="cmake ninja-build make g++ clang libclang-rt-14-dev googletest libbenchmark-dev
   libfftw3-dev libsndfile1-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
-  binutils-mingw-w64 wine64 xvfb xauth libgl1-mesa-dri libglx-mesa0 x11-utils
+  binutils-mingw-w64 nsis zip wine64 xvfb xauth libgl1-mesa-dri libglx-mesa0 x11-utils
   libx11-dev libxcomposite-dev imagemagick util-linux debootstrap"
 missing=""
 for p in $packages; do
