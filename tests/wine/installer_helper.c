@@ -4,7 +4,8 @@
 
      installer_helper window CLASS STOPFILE   a window of that class until STOPFILE exists
      installer_helper hold FILE STOPFILE      FILE open without sharing until STOPFILE exists
-     installer_helper next TITLE              press Next in the window titled TITLE
+     installer_helper next TITLE              press Next in the window whose title starts
+                                              with TITLE
 
    window and hold print "ready" once in place; the script waits for that line. */
 #include <windows.h>
@@ -44,13 +45,31 @@ static int holdFile(const wchar_t* path, const wchar_t* stopFile) {
   return status;
 }
 
-/* The setup's Next button is its dialog's IDOK. */
-static int pressNext(const wchar_t* title) {
-  for (int i = 0; i < 200; ++i) {
-    HWND window = FindWindowW(NULL, title);
-    HWND button = window != NULL ? GetDlgItem(window, IDOK) : NULL;
+struct WindowSearch {
+  const wchar_t* titleStart;
+  HWND found;
+};
+
+static BOOL CALLBACK matchTitle(HWND window, LPARAM parameter) {
+  struct WindowSearch* search = (struct WindowSearch*)parameter;
+  wchar_t title[256];
+  const int length = lstrlenW(search->titleStart);
+  if (GetWindowTextW(window, title, 256) >= length &&
+      CompareStringW(LOCALE_INVARIANT, 0, title, length, search->titleStart, length) == CSTR_EQUAL) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+/* The setup's Next button is its dialog's IDOK; its title gains a page's subtitle. */
+static int pressNext(const wchar_t* titleStart) {
+  for (int i = 0; i < 400; ++i) {
+    struct WindowSearch search = {titleStart, NULL};
+    EnumWindows(matchTitle, (LPARAM)&search);
+    HWND button = search.found != NULL ? GetDlgItem(search.found, IDOK) : NULL;
     if (button != NULL && IsWindowEnabled(button)) {
-      SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)button);
+      SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)button);
       return 0;
     }
     Sleep(50);

@@ -34,6 +34,8 @@ SetCompressor /SOLID lzma
 !define EXIT_CANNOT_WRITE 4
 
 Name "Tarnevox ${VERSION}"
+Caption "Tarnevox ${VERSION} Setup"
+UninstallCaption "Tarnevox ${VERSION} Uninstall"
 OutFile "${OUTFILE}"
 BrandingText "Tarnevox ${VERSION}"
 ShowInstDetails show
