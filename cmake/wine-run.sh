@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs one Windows program under wine64 with the build tree's own Wine prefix.
-# The prefix is created on first use (under a lock, since CTest runs tests in parallel);
-# without a display, the program gets a private Xvfb.
+# The prefix is created on first use (under a lock, since CTest runs tests in parallel).
+# The program gets a private Xvfb of its own unless tools/run-with-xvfb.sh made one for
+# the run: never the user's display.
 set -e
 build_dir=${TARNEVOX_BUILD_DIR:-$(pwd)}
 while [ ! -f "$build_dir/CMakeCache.txt" ] && [ "$build_dir" != "/" ]; do
@@ -29,10 +30,10 @@ fi
 /usr/lib/wine/wineserver -p 10 </dev/null >/dev/null 2>&1 || true
 log=$(mktemp)
 status=0
-if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1280x1100x24" "$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
-else
+if [ -n "${DISPLAY:-}" ] && [ "$DISPLAY" = "${TARNEVOX_PRIVATE_DISPLAY:-}" ]; then
   "$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
+else
+  xvfb-run -a -s "-screen 0 1280x1100x24" "$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
 fi
 cat "$log"
 rm -f "$log"

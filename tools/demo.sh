@@ -6,8 +6,9 @@
 # out/tarnevox.gif, drawn at the size of the host's frame (768 x 384 client pixels). Then
 # the spectrum runs in a player's small frame (275 x 116) under the private Wine copy of
 # tools/private-wine.sh, which does show them, for out/frame-small.png (skipped, with a
-# message, where that copy cannot be made). With a display the frame window is shown
-# live as well; without one, a private Xvfb.
+# message, where that copy cannot be made). Everything runs on a private Xvfb, except that
+# on a desktop (DISPLAY set) the two modules run with that private Wine copy on the user's
+# screen, so the frame shows them live while their frames are captured.
 #
 # Settings: TARNEVOX_DEMO_I686 and TARNEVOX_DEMO_X86_64 (build trees, default
 # build/i686 and build/x86_64), TARNEVOX_DEMO_OUT (default out), TARNEVOX_DEMO_SECONDS
@@ -19,17 +20,12 @@ i686=${TARNEVOX_DEMO_I686:-$repo/build/i686}
 x86_64=${TARNEVOX_DEMO_X86_64:-$repo/build/x86_64}
 out=${TARNEVOX_DEMO_OUT:-$repo/out}
 
-# Under a private Xvfb when there is no display, and either way with every Wine process
-# of the build tree's prefix ended before the demo returns.
+# Under a private Xvfb, with every Wine process of the build tree's prefix ended before
+# the demo returns. The user's display, if any, is remembered for the live part.
 if [ -z "${TARNEVOX_DEMO_WRAPPED:-}" ]; then
-  [ -n "${DISPLAY:-}" ] || export TARNEVOX_DEMO_HEADLESS=1
+  export TARNEVOX_DEMO_DISPLAY="${DISPLAY:-}"
   TARNEVOX_DEMO_WRAPPED=1 TARNEVOX_WINE_PREFIXES="$x86_64/wineprefix" \
     exec "$repo/tools/run-with-xvfb.sh" "$0" "$@"
-fi
-if [ -n "${TARNEVOX_DEMO_HEADLESS:-}" ]; then
-  seconds=${TARNEVOX_DEMO_SECONDS:-3}
-else
-  seconds=${TARNEVOX_DEMO_SECONDS:-8}
 fi
 
 started=$(date +%s)
@@ -56,6 +52,33 @@ echo
 echo "== Its modules, as the stand-in host lists them (the same sources built for x86-64)"
 wine "$bundle/tarnevox-host.exe" --list "$bundle/vis_tarnevox.dll"
 
+# Debian's Wine would show the frame black on the user's screen (a child window's
+# Direct3D frames go nowhere); the private copy shows them.
+live=""
+if [ -n "${TARNEVOX_DEMO_DISPLAY:-}" ]; then
+  if why=$("$repo/tools/private-wine.sh" build "$x86_64/private-wine" 2>&1); then
+    live=1
+  else
+    echo
+    echo "No live picture on $TARNEVOX_DEMO_DISPLAY: $(printf '%s' "$why" | tail -n 1)"
+  fi
+fi
+if [ -n "$live" ]; then
+  seconds=${TARNEVOX_DEMO_SECONDS:-8}
+else
+  seconds=${TARNEVOX_DEMO_SECONDS:-3}
+fi
+
+# The stand-in host with the capturing d3d9.dll, live on the user's screen or not.
+run_host() {
+  if [ -n "$live" ]; then
+    TARNEVOX_PRIVATE_WINE_DISPLAY=$TARNEVOX_DEMO_DISPLAY \
+      "$repo/tools/private-wine.sh" run "$x86_64/private-wine" "$bundle/tarnevox-host.exe" "$@"
+  else
+    wine "$bundle/tarnevox-host.exe" "$@"
+  fi
+}
+
 # A frame of the README pictures' shape; the plug-in draws at exactly this size.
 frame_size=768x384
 mkdir -p "$out"
@@ -66,14 +89,16 @@ for module in 0 1; do
   name=waveform
   [ "$module" = 1 ] && name=spectrum
   echo
-  echo "== Module $module running for $seconds s on the beat signal"
+  where=""
+  [ -n "$live" ] && where=", live on $TARNEVOX_DEMO_DISPLAY"
+  echo "== Module $module running for $seconds s on the beat signal$where"
   dir=$frames/$name
   mkdir -p "$dir"
   # Every third frame, the first 30: enough for the fading start to settle.
   TARNEVOX_CAPTURE_DIR=$dir TARNEVOX_CAPTURE_MODE=sequence TARNEVOX_CAPTURE_EVERY=3 \
   TARNEVOX_CAPTURE_LIMIT=30 WINEDLLOVERRIDES="d3d9=n,b" \
-    wine "$bundle/tarnevox-host.exe" --module "$module" --signal beat --seconds "$seconds" \
-    --size "$frame_size" "$bundle/vis_tarnevox.dll"
+    run_host --module "$module" --signal beat --seconds "$seconds" --size "$frame_size" \
+    "$bundle/vis_tarnevox.dll"
   last=$(ls "$dir" | sort | tail -n 1)
   [ -n "$last" ] || { echo "demo: no frames were captured for $name" >&2; exit 1; }
   convert "$dir/$last" "$out/$name.png"

@@ -12,8 +12,9 @@
 #   private-wine.sh with DIR COMMAND ARGS  run a command that starts Windows programs with
 #                                          "$TARNEVOX_WINE" and may read the screen
 #
-# run and with use a private Xvfb of 1800x1200 (TARNEVOX_PRIVATE_SCREEN to change) and the
-# prefix DIR/prefix, one run at a time, and end every process they started.
+# run and with use a private Xvfb of 1800x1200 (TARNEVOX_PRIVATE_SCREEN to change), or the
+# X display named in TARNEVOX_PRIVATE_WINE_DISPLAY (the demo's live picture on the user's
+# screen), and the prefix DIR/prefix, one run at a time, and end every process they started.
 #
 # Both exit with 77, after one line on stderr, when the system's winex11.so is not the one
 # the patch was made for (Debian's 8.0~repack-4, amd64): the caller skips.
@@ -98,8 +99,12 @@ within() {
   trap 'end_wine "$server" "$WINEPREFIX"; stop_xvfb' EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
-  start_xvfb "${TARNEVOX_PRIVATE_SCREEN:-1800x1200}" +extension Composite +extension GLX ||
-    exit 1
+  if [ -n "${TARNEVOX_PRIVATE_WINE_DISPLAY:-}" ]; then
+    export DISPLAY="$TARNEVOX_PRIVATE_WINE_DISPLAY"
+  else
+    start_xvfb "${TARNEVOX_PRIVATE_SCREEN:-1800x1200}" +extension Composite +extension GLX ||
+      exit 1
+  fi
   [ -f "$WINEPREFIX/.tarnevox-ready" ] || prepare_prefix "$wine" "$server" 9>&-
   export TARNEVOX_WINE="$wine"
   status=0

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs a command with one private Xvfb display for all the Wine programs it starts,
-# unless a display is already there. Afterwards, whatever the command's outcome, the Wine
+# Runs a command with one private Xvfb display for all the Wine programs it starts, also
+# where a display is there: tests read the screen back and must see only their own
+# windows, at the size they need, and open nothing on the user's screen. Afterwards, whatever the command's outcome, the Wine
 # server of each prefix named in TARNEVOX_WINE_PREFIXES (separated by spaces) is ended,
 # and with it every Wine process of that prefix (services, device drivers, desktop).
 . "$(dirname "$0")/wine-lib.sh"
@@ -10,9 +11,9 @@ cleanup() {
   stop_xvfb  # after Wine, whose programs are its clients
 }
 trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  start_xvfb 1280x1100 || exit 1
-fi
+start_xvfb 1280x1100 || exit 1
+# Tells cmake/wine-run.sh that this display is a private one.
+export TARNEVOX_PRIVATE_DISPLAY="$DISPLAY"
 # In the background, so that a signal to this script is acted on at once. (A command in
 # the background ignores SIGINT, so it is ended with SIGTERM either way.)
 "$@" &
