@@ -375,6 +375,21 @@ TEST_F(ScreenTest, FullScreenFillsTheFramesMonitorAtItsSizeAndGoesBackToTheFrame
   firstExceptFrame.right = frameRect.left;  // where the frame overlaps it, it still shows
   EXPECT_EQ(differingPixels(framed, full, firstExceptFrame), 0) << "the first monitor changed";
 
+  // The pointer has rested over the picture since the double-click, over 2 s by now.
+  session.pumpFor(700);
+  CURSORINFO pointer = {};
+  pointer.cbSize = sizeof pointer;
+  ASSERT_TRUE(GetCursorInfo(&pointer));
+  EXPECT_EQ(pointer.hCursor, nullptr) << "the resting pointer still shows";
+  INPUT move = {};
+  move.type = INPUT_MOUSE;
+  move.mi.dx = 7;
+  move.mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(1, &move, sizeof move);
+  session.pumpFor(200);
+  ASSERT_TRUE(GetCursorInfo(&pointer));
+  EXPECT_NE(pointer.hCursor, nullptr) << "the moved pointer does not show";
+
   SCOPED_TRACE("left by Alt+Enter");
   pressKeys({VK_MENU, VK_RETURN});
   ASSERT_TRUE(waitForRoot(session, visual, frame, true)) << "still in full screen";
