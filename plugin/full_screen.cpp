@@ -86,11 +86,15 @@ void closeFullScreen() {
   if (window != nullptr && IsWindow(window)) DestroyWindow(window);
 }
 
-bool fullScreenKey(HWND visual, UINT message, WPARAM key) {
+bool fullScreenKey(HWND visual, UINT message, WPARAM key, bool repeat) {
   if (key != VK_ESCAPE) return false;
   if (gFullScreen.escapeHeld) {
-    if (message == WM_KEYUP) gFullScreen.escapeHeld = false;
-    return true;
+    // Its release may have gone to another window: a fresh press is the host's again.
+    if (message == WM_KEYUP || repeat) {
+      gFullScreen.escapeHeld = message != WM_KEYUP;
+      return true;
+    }
+    gFullScreen.escapeHeld = false;
   }
   if (message != WM_KEYDOWN || !inFullScreen()) return false;
   leaveFullScreen(visual);

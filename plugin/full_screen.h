@@ -29,7 +29,7 @@ void closeFullScreen();
 
 // The visual window's part in full screen: the keys that leave it and the pointer.
 // True when the message has been handled here and goes nowhere else.
-bool fullScreenKey(HWND visual, UINT message, WPARAM key);
+bool fullScreenKey(HWND visual, UINT message, WPARAM key, bool repeat);
 void fullScreenPointerMoved(HWND visual, LPARAM position);
 void fullScreenPointerRested(HWND visual);
 bool fullScreenPointerHidden();

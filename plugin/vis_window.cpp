@@ -50,7 +50,8 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_KEYUP:
       // The host handles its keys even while the visual has the focus; only the Escape
       // that leaves full screen is ours.
-      if (module != nullptr && !fullScreenKey(window, message, wParam)) {
+      if (module == nullptr) return 0;
+      if (!fullScreenKey(window, message, wParam, (lParam & kKeyWasDown) != 0)) {
         PostMessageW(module->parentWindow, message, wParam, lParam);
       }
       return 0;

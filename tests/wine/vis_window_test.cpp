@@ -187,6 +187,11 @@ TEST_F(VisWindowTest, FullScreenKeepsEveryKeyButTheEscapeThatLeavesIt) {
   SendMessageW(visual, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
   EXPECT_TRUE(inFrame());
   SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);  // in the frame: the host's
+  // A release that went elsewhere: the next press is the host's all the same.
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  EXPECT_TRUE(inFrame());
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
 
   SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
   const HWND fullScreen = GetParent(visual);
@@ -200,11 +205,14 @@ TEST_F(VisWindowTest, FullScreenKeepsEveryKeyButTheEscapeThatLeavesIt) {
   closeFullScreen();
   EXPECT_FALSE(IsWindow(visual));
   dispatchPosted();
-  ASSERT_EQ(host_.received.size(), 3u);
+  ASSERT_EQ(host_.received.size(), 4u);
   EXPECT_EQ(host_.received[0].wParam, static_cast<WPARAM>('Z'));
   EXPECT_EQ(host_.received[1].message, static_cast<UINT>(WM_KEYUP));
-  EXPECT_EQ(host_.received[2].wParam, static_cast<WPARAM>(VK_ESCAPE));
-  EXPECT_EQ(host_.received[2].lParam, 0x00010001);
+  for (const int i : {2, 3}) {
+    EXPECT_EQ(host_.received[i].message, static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(host_.received[i].wParam, static_cast<WPARAM>(VK_ESCAPE));
+    EXPECT_EQ(host_.received[i].lParam, 0x00010001);
+  }
   DestroyWindow(frame);
 }
 
