@@ -3,6 +3,7 @@
 #include "common/win_status.h"
 #include "engine/render_thread.h"
 #include "engine/renderer.h"
+#include "plugin/full_screen.h"
 #include "plugin/host_records.h"
 #include "plugin/module_slot.h"
 #include "plugin/skin_reader.h"
@@ -55,7 +56,7 @@ int startMode(const VisModule* module) {
 
 ATOM registerVisualClass(HINSTANCE instance) {
   WNDCLASSW windowClass = {};
-  windowClass.style = 0;
+  windowClass.style = CS_DBLCLKS;  // a double-click toggles full screen
   windowClass.lpfnWndProc = visWindowProc;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -200,6 +201,7 @@ void __cdecl onQuit(VisModule* module) {
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
   stopRenderer(module);  // the thread draws into the visual window, so it goes first
+  closeFullScreen();     // with the visual window in it, if it is there
   removeFrame(module);
   removeVisualWindow();
   // Nothing of this library may run once the stop has returned: the host may unload it.

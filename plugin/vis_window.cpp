@@ -1,10 +1,14 @@
 #include "plugin/vis_window.h"
 
+#include "plugin/full_screen.h"
 #include "plugin/host_records.h"
 #include "plugin/skin_reader.h"
 
 namespace tarnevox {
 namespace {
+
+// Bit 30 of a key message: the key was already down, so this is a repeat.
+constexpr LPARAM kKeyWasDown = 0x40000000;
 
 // Taken at the start: by the time the visual window ends, the host's window may be gone.
 DWORD gHostWindowThread = 0;
@@ -16,6 +20,8 @@ void noteHostWindow(HWND hostWindow) {
 }
 
 LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT handled = 0;
+  if (fullScreenWindowMessage(window, message, wParam, &handled)) return handled;
   auto* module = reinterpret_cast<VisModule*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_CREATE:
@@ -32,14 +38,40 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       if (module != nullptr) applySkinColors(module);
       return 0;
     case WM_TIMER:
-      if (wParam != kFollowFrameTimer) break;
-      coverParentClientArea(window);
+      if (wParam == kHidePointerTimer) {
+        fullScreenPointerRested(window);
+      } else if (wParam == kFollowFrameTimer) {
+        coverParentClientArea(window);
+      } else {
+        break;
+      }
       return 0;
     case WM_KEYDOWN:
     case WM_KEYUP:
-      // The host handles its keys even while the visual has the focus.
-      if (module != nullptr) PostMessageW(module->parentWindow, message, wParam, lParam);
+      // The host handles its keys even while the visual has the focus; only the Escape
+      // that leaves full screen is ours.
+      if (module == nullptr) return 0;
+      if (!fullScreenKey(window, message, wParam, (lParam & kKeyWasDown) != 0)) {
+        PostMessageW(module->parentWindow, message, wParam, lParam);
+      }
       return 0;
+    case WM_SYSKEYDOWN:
+      if (wParam != VK_RETURN || module == nullptr) break;
+      if ((lParam & kKeyWasDown) == 0) toggleFullScreen(window);  // Alt+Enter, not its repeats
+      return 0;
+    case WM_SYSCHAR:
+      if (wParam == VK_RETURN) return 0;  // Alt+Enter's character: no beep for a missing menu
+      break;
+    case WM_LBUTTONDBLCLK:
+      if (module != nullptr) toggleFullScreen(window);
+      return 0;
+    case WM_MOUSEMOVE:
+      fullScreenPointerMoved(window, lParam);
+      return 0;
+    case WM_SETCURSOR:
+      if (!fullScreenPointerHidden() || LOWORD(lParam) != HTCLIENT) break;
+      SetCursor(nullptr);
+      return TRUE;
     default:
       break;
   }

@@ -1,5 +1,6 @@
 // The visual window's procedure: no erasing, keys forwarded to the host, recolouring,
-// and the window kept over the whole client area of the frame it sits in.
+// the double-click and Alt+Enter that toggle full screen, and the window kept over the
+// whole client area of the frame it sits in.
 #pragma once
 
 #include <windows.h>

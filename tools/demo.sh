@@ -6,8 +6,9 @@
 # out/tarnevox.gif, drawn at the size of the host's frame (768 x 384 client pixels). Then
 # the spectrum runs in a player's small frame (275 x 116) under the private Wine copy of
 # tools/private-wine.sh, which does show them, for out/frame-small.png (skipped, with a
-# message, where that copy cannot be made). Everything runs on a private Xvfb, except that
-# on a desktop (DISPLAY set) the two modules run with that private Wine copy on the user's
+# message, where that copy cannot be made), and once more in full screen on a monitor of
+# 1280 x 720 for out/full-screen.png. Everything runs on a private Xvfb, except that on a
+# desktop (DISPLAY set) the two modules run with that private Wine copy on the user's
 # screen, so the frame shows them live while their frames are captured.
 #
 # Settings: TARNEVOX_DEMO_I686 and TARNEVOX_DEMO_X86_64 (build trees, default
@@ -136,5 +137,29 @@ case $shot_status in
   77) echo "no ${out#$repo/}/frame-small.png: this Wine cannot show a child window's frames" ;;
   *) echo "demo: the small frame could not be shown" >&2; exit 1 ;;
 esac
+
+# Full screen as the X screen shows it: a double-click on the picture, on a monitor of
+# 1280 x 720, shot once the full-screen window is there and the reset has been drawn.
+echo
+echo "== The spectrum in full screen after a double-click, on a monitor of 1280 x 720"
+shot_status=0
+TARNEVOX_PRIVATE_SCREEN=1280x720 "$repo/tools/private-wine.sh" with "$x86_64/private-wine" sh -c '
+  "$TARNEVOX_WINE" "$1/tarnevox-host.exe" --module 1 --signal beat --size 275x116 \
+    --full-screen 1 --seconds 8 "$1/vis_tarnevox.dll" >/dev/null 2>&1 &
+  for i in $(seq 1 100); do
+    xwininfo -root -tree | grep -q "\"Tarnevox\": .* 1280x720+0+0" && break
+    sleep 0.1
+  done
+  xwininfo -root -tree | grep -q "\"Tarnevox\": .* 1280x720+0+0" ||
+    { echo "demo: no full-screen window appeared" >&2; exit 1; }
+  sleep 3
+  import -window root "$2" || exit 1
+  wait' sh "$x86_64/bin" "$out/full-screen.png" || shot_status=$?
+case $shot_status in
+  0) echo "wrote ${out#$repo/}/full-screen.png" ;;
+  77) echo "no ${out#$repo/}/full-screen.png: this Wine cannot show a child window's frames" ;;
+  *) echo "demo: full screen could not be shown" >&2; exit 1 ;;
+esac
+
 echo
 echo "demo took $(( $(date +%s) - started )) s"

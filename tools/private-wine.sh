@@ -14,7 +14,10 @@
 #
 # run and with use a private Xvfb of 1800x1200 (TARNEVOX_PRIVATE_SCREEN to change), or the
 # X display named in TARNEVOX_PRIVATE_WINE_DISPLAY (the demo's live picture on the user's
-# screen), and the prefix DIR/prefix, one run at a time, and end every process they started.
+# screen), and the prefix DIR/prefix, one run at a time, and end every process they
+# started. With TARNEVOX_PRIVATE_MONITORS set ("1800x1200+0+0 1280x1024+1800+0": width x
+# height + left + top each) Wine sees those monitors side by side on one private X screen
+# that holds them all (tools/fake-xinerama.c, built with the system's C compiler).
 #
 # Both exit with 77, after one line on stderr, when the system's winex11.so is not the one
 # the patch was made for (Debian's 8.0~repack-4, amd64): the caller skips.
@@ -77,6 +80,14 @@ build() {
   mv "$dir.tmp" "$dir"
 }
 
+# The X screen's size that holds every monitor of the layout "$1".
+layout_screen() {
+  echo "$1" | tr ' ' '\n' | awk -F'[x+]' 'NF == 4 {
+      if ($1 + $3 > w) w = $1 + $3
+      if ($2 + $4 > h) h = $2 + $4
+    } END { if (w > 0) printf "%dx%d\n", w, h }'
+}
+
 # Runs "$@" with DISPLAY, WINEPREFIX and TARNEVOX_WINE set for the copy in DIR.
 within() {
   dir=$1
@@ -102,8 +113,21 @@ within() {
   if [ -n "${TARNEVOX_PRIVATE_WINE_DISPLAY:-}" ]; then
     export DISPLAY="$TARNEVOX_PRIVATE_WINE_DISPLAY"
   else
-    start_xvfb "${TARNEVOX_PRIVATE_SCREEN:-1800x1200}" +extension Composite +extension GLX ||
-      exit 1
+    screen=${TARNEVOX_PRIVATE_SCREEN:-1800x1200}
+    layout_options=""
+    if [ -n "${TARNEVOX_PRIVATE_MONITORS:-}" ]; then
+      screen=$(layout_screen "$TARNEVOX_PRIVATE_MONITORS")
+      [ -n "$screen" ] || { echo "private Wine: no monitors in '$TARNEVOX_PRIVATE_MONITORS'" >&2; exit 2; }
+      mkdir -p "$dir/monitors"
+      cc -shared -fPIC -O2 -o "$dir/monitors/libXinerama.so.1" "$(dirname "$0")/fake-xinerama.c" ||
+        skip "cannot build tools/fake-xinerama.c"
+      # Without RandR, Wine takes its monitors from Xinerama, that is from the library.
+      layout_options="-extension RANDR"
+      export TARNEVOX_MONITORS="$TARNEVOX_PRIVATE_MONITORS"
+      export LD_LIBRARY_PATH="$dir/monitors${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+    fi
+    # shellcheck disable=SC2086  # one option per word
+    start_xvfb "$screen" +extension Composite +extension GLX $layout_options || exit 1
   fi
   [ -f "$WINEPREFIX/.tarnevox-ready" ] || prepare_prefix "$wine" "$server" 9>&-
   export TARNEVOX_WINE="$wine"

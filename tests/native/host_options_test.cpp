@@ -53,6 +53,7 @@ TEST(HostOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     add("--renders", "40");
     add("--size", "640x480");
     add("--resize", "275x116@1.5");
+    add("--full-screen", "2");
     args.push_back("C:\\plug ins\\vis.dll");
     args.push_back("--list");
 
@@ -71,6 +72,7 @@ TEST(HostOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     EXPECT_EQ(options.resizeWidth, 275);
     EXPECT_EQ(options.resizeHeight, 116);
     EXPECT_DOUBLE_EQ(options.resizeAfterSeconds, 1.5);
+    EXPECT_DOUBLE_EQ(options.fullScreenAfterSeconds, 2.0);
     EXPECT_EQ(options.pluginPath, "C:\\plug ins\\vis.dll");
     EXPECT_TRUE(options.list);
   }
@@ -110,6 +112,7 @@ TEST(HostOptions, MistakesAreRefusedWithOneLineNamingTheProblem) {
       {{"--resize", "640x480", "a.dll"}, "--resize"},
       {{"--resize", "640x480@", "a.dll"}, "--resize"},
       {{"--resize", "8x480@1", "a.dll"}, "--resize"},
+      {{"--full-screen", "-1", "a.dll"}, "--full-screen"},
       {{"--wav", "", "a.dll"}, "--wav"},
       {{"--list=yes", "a.dll"}, "takes no value"},
       {{"--signal", "noise", "--wav", "x.wav", "a.dll"}, "exclude"},

@@ -15,6 +15,8 @@
 #include "display/frame_drawing.h"
 #include "display/quad_batch.h"
 #include "engine/renderer.h"
+#include "plugin/host_records.h"
+#include "plugin/vis_window.h"
 #include "tests/wine/fake_d3d9.h"
 #include "tests/wine/fake_display_setup.h"
 
@@ -560,6 +562,93 @@ TEST_F(FakeDisplayTest, ResizesThatKeepComingArePacedAndEndAtTheFinalSize) {
   EXPECT_EQ(last.BackBufferHeight, 400u + 5 * 7);
   EXPECT_EQ(fake_d3d9_created(FAKE_KIND_VERTEX_BUFFER), total + 1);
   EXPECT_EQ(fake_d3d9_count(FAKE_CLEAR), total + 1);
+}
+
+// Refuses every window the thread tries to make while it is installed.
+LRESULT CALLBACK refuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) return 1;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Full screen moves the visual window out of its frame into a window over the monitor,
+// and back: each way the device is reset once, to the size it is drawn at now. The
+// frame's resize while the picture is away changes nothing until it comes back, and then
+// the frame's new size is taken. A full-screen window that cannot be made changes nothing.
+TEST_F(FakeDisplayTest, EachTripToFullScreenAndBackResetsOnceToTheNewSize) {
+  WNDCLASSW visualClass = {};
+  visualClass.style = CS_DBLCLKS;
+  visualClass.lpfnWndProc = visWindowProc;
+  visualClass.lpszClassName = L"TarnevoxFakeVisual";
+  RegisterClassW(&visualClass);
+  RECT bounds = {0, 0, 400, 300};
+  AdjustWindowRect(&bounds, WS_OVERLAPPEDWINDOW, FALSE);
+  const HWND frame = CreateWindowExW(0, L"TarnevoxFakeDisplayTest", L"frame",
+                                     WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30, 40,
+                                     bounds.right - bounds.left, bounds.bottom - bounds.top,
+                                     nullptr, nullptr, nullptr, nullptr);
+  const HWND visual = CreateWindowExW(0, L"TarnevoxFakeVisual", nullptr, WS_CHILD | WS_VISIBLE,
+                                      0, 0, 400, 300, frame, nullptr, nullptr, nullptr);
+  ASSERT_NE(visual, nullptr);
+  VisModule module = {};
+  module.parentWindow = window_;
+  SetWindowLongPtrW(visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&module));
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(frame, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT& screen = monitor.rcMonitor;
+
+  renderer_->window = visual;
+  startDisplay();
+  // Passes as the render thread makes them, until every size has held and been taken.
+  auto drawUntilSettled = [this] {
+    for (int pass = 0; pass < 4; ++pass) {
+      EXPECT_EQ(drawFrame(renderer_), 0);
+      Sleep(std::max(kResizeSettleMs, kResizeIntervalMs) + 10);
+    }
+  };
+  auto resets = [] { return fake_d3d9_count(FAKE_RESET); };
+  auto lastReset = [](unsigned number) {
+    D3DPRESENT_PARAMETERS params = {};
+    EXPECT_TRUE(fake_d3d9_reset_params(number, &params));
+    return std::to_string(params.BackBufferWidth) + "x" + std::to_string(params.BackBufferHeight);
+  };
+
+  const HHOOK refusing = SetWindowsHookExW(WH_CBT, refuseWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(refusing, nullptr);
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+  UnhookWindowsHookEx(refusing);
+  EXPECT_EQ(GetParent(visual), frame) << "no full-screen window, yet the picture left its frame";
+  drawUntilSettled();
+  EXPECT_EQ(resets(), 0u);
+
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+  const HWND fullScreen = GetParent(visual);
+  ASSERT_NE(fullScreen, frame);
+  RECT covered;
+  GetWindowRect(fullScreen, &covered);
+  EXPECT_TRUE(EqualRect(&covered, &screen));
+  drawUntilSettled();
+  ASSERT_EQ(resets(), 1u);
+  EXPECT_EQ(lastReset(1), std::to_string(screen.right - screen.left) + "x" +
+                              std::to_string(screen.bottom - screen.top));
+
+  // The host resizes its frame meanwhile.
+  bounds = RECT{0, 0, 520, 200};
+  AdjustWindowRect(&bounds, WS_OVERLAPPEDWINDOW, FALSE);
+  SetWindowPos(frame, nullptr, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  drawUntilSettled();
+  EXPECT_EQ(resets(), 1u);
+
+  SendMessageW(visual, WM_SYSKEYDOWN, VK_RETURN, 0x201C0001);  // Alt+Enter
+  EXPECT_EQ(GetParent(visual), frame);
+  EXPECT_FALSE(IsWindow(fullScreen));
+  drawUntilSettled();
+  ASSERT_EQ(resets(), 2u);
+  EXPECT_EQ(lastReset(2), "520x200");
+  EXPECT_EQ(fake::errors(), "");
+  DestroyWindow(frame);
+  UnregisterClassW(L"TarnevoxFakeVisual", nullptr);
 }
 
 // A reset comes after a loss or after a resize; either way it fails the same ways.

@@ -15,9 +15,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analysis/frame_analysis.h"
 #include "tests/wine/child_process.h"
@@ -150,6 +153,68 @@ void expectWaveform(const ClientArea& area, const float* targets) {
   EXPECT_TRUE(looksLike(area.at(area.width / 2, 0), kBg, 4)) << "the background is not the skin's";
 }
 
+// What one module shows for one block, by the drawing formulas at any size.
+struct Expected {
+  int module = 0;
+  float levels[tarnevox::kBandCount];
+  float targets[tarnevox::kWaveColumnCount];
+
+  Expected(int shownModule, const SampleBlock& block) : module(shownModule) {
+    tarnevox::analyseBlock(block.samples, levels, targets);
+  }
+  void check(const ClientArea& area) const {
+    if (module == 1) {
+      expectSpectrum(area, levels);
+    } else {
+      expectWaveform(area, targets);
+    }
+  }
+};
+
+// The screen's rectangle at `area` (screen coordinates) holds the expected picture at its
+// size. After a resize the device is reset, for which Wine builds its OpenGL context and
+// shaders afresh; on a busy machine its first frame may reach the screen a second or more
+// later, so a picture that is not yet right is looked at again, twice at most, before it
+// counts. `area` is asked again at each look, as windows may still be moving.
+void expectOnScreen(VisSession& session, const Expected& expected,
+                    const std::function<RECT()>& area, ScreenShot* lastShot = nullptr) {
+  for (int look = 1; look <= kLooks; ++look) {
+    session.pumpFor(1500);
+    ScreenShot shot;
+    ASSERT_TRUE(grabScreen(shot));
+    const RECT rect = area();
+    ClientArea client;
+    client.shot = &shot;
+    client.origin = POINT{rect.left, rect.top};
+    client.width = rect.right - rect.left;
+    client.height = rect.bottom - rect.top;
+    ASSERT_GT(client.width, 0);
+    ASSERT_LE(rect.right, shot.width()) << "off the screen";
+    ASSERT_LE(rect.bottom, shot.height()) << "off the screen";
+    ::testing::TestPartResultArray early;
+    {
+      // Only the last look reports what it finds.
+      std::unique_ptr<::testing::ScopedFakeTestPartResultReporter> quiet;
+      if (look < kLooks) {
+        quiet = std::make_unique<::testing::ScopedFakeTestPartResultReporter>(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &early);
+      }
+      expected.check(client);
+    }
+    if (lastShot != nullptr) *lastShot = std::move(shot);
+    if (early.size() == 0) return;
+    std::printf("%d x %d: not yet right on look %d\n", client.width, client.height, look);
+  }
+}
+
+// The client area of a window, in screen coordinates.
+RECT clientOnScreen(HWND window) {
+  RECT client = {};
+  GetClientRect(window, &client);
+  MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+  return client;
+}
+
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -157,66 +222,35 @@ class ScreenTest : public ::testing::Test {
     ASSERT_TRUE(library_.load(besideThisProgram(L"vis_tarnevox.dll"), &error)) << error;
   }
 
-  // Starts the module in a frame of the first size, then resizes the frame through the
-  // others while it runs, checking the screen at each.
-  void runThroughSizes(int module, const SampleBlock& block, const std::vector<SIZE>& sizes) {
-    float levels[tarnevox::kBandCount];
-    float targets[tarnevox::kWaveColumnCount];
-    tarnevox::analyseBlock(block.samples, levels, targets);
-    const WavData wav = wavOfBlock(block);
-
+  SessionOptions optionsFor(int module, const WavData& wav, SIZE frame) const {
     SessionOptions options;
     options.module = module;
     options.wav = &wav;
     options.skin.foreground = kForeground;
     options.skin.background = kBackground;
-    options.frameWidth = sizes[0].cx;
-    options.frameHeight = sizes[0].cy;
+    options.frameWidth = frame.cx;
+    options.frameHeight = frame.cy;
+    return options;
+  }
+
+  // Starts the module in a frame of the first size, then resizes the frame through the
+  // others while it runs, checking the screen at each.
+  void runThroughSizes(int module, const SampleBlock& block, const std::vector<SIZE>& sizes) {
+    const Expected expected(module, block);
+    const WavData wav = wavOfBlock(block);
     VisSession session;
     std::string error;
-    ASSERT_TRUE(session.start(library_, options, &error)) << error;
+    ASSERT_TRUE(session.start(library_, optionsFor(module, wav, sizes[0]), &error)) << error;
     ASSERT_EQ(session.initResult(), 0);
     const HWND frame = session.frameWindow();
     for (size_t n = 0; n < sizes.size(); ++n) {
       SCOPED_TRACE(std::to_string(sizes[n].cx) + " x " + std::to_string(sizes[n].cy));
       session.resizeFrame(sizes[n].cx, sizes[n].cy);
-      // Settled values and faded trails at the start. After a resize the device is reset,
-      // for which Wine builds its OpenGL context and shaders afresh; on a busy machine its
-      // first frame may reach the screen a second or more later, so a picture that is not
-      // yet right is looked at again, twice at most, before it counts.
-      for (int look = 1; look <= kLooks; ++look) {
-        session.pumpFor(1500);
-        ScreenShot shot;
-        ASSERT_TRUE(grabScreen(shot));
-        ClientArea area;
-        area.shot = &shot;
-        RECT client;
-        GetClientRect(frame, &client);
-        ClientToScreen(frame, &area.origin);
-        area.width = client.right;
-        area.height = client.bottom;
-        ASSERT_EQ(area.width, sizes[n].cx);
-        ASSERT_EQ(area.height, sizes[n].cy);
-        ASSERT_LE(area.origin.x + area.width, shot.width()) << "the frame is off the screen";
-        ASSERT_LE(area.origin.y + area.height, shot.height()) << "the frame is off the screen";
-        ::testing::TestPartResultArray early;
-        {
-          // Only the last look reports what it finds.
-          std::unique_ptr<::testing::ScopedFakeTestPartResultReporter> quiet;
-          if (look < kLooks) {
-            quiet = std::make_unique<::testing::ScopedFakeTestPartResultReporter>(
-                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
-                &early);
-          }
-          if (module == 1) {
-            expectSpectrum(area, levels);
-          } else {
-            expectWaveform(area, targets);
-          }
-        }
-        if (early.size() == 0) break;
-        std::printf("%ld x %ld: not yet right on look %d\n", sizes[n].cx, sizes[n].cy, look);
-      }
+      RECT client;
+      GetClientRect(frame, &client);
+      ASSERT_EQ(client.right, sizes[n].cx);
+      ASSERT_EQ(client.bottom, sizes[n].cy);
+      expectOnScreen(session, expected, [frame] { return clientOnScreen(frame); });
     }
     session.requestStop();
     EXPECT_EQ(session.wait().renderNonZero, 0);
@@ -231,6 +265,164 @@ TEST_F(ScreenTest, TheWaveformIsDrawnAtEveryFramesSize) {
 
 TEST_F(ScreenTest, TheSpectrumIsDrawnAtEveryFramesSize) {
   runThroughSizes(1, tonesBlock(), {{1600, 300}, {1024, 1024}, {600, 400}, {275, 116}});
+}
+
+// Input as the user makes it, through the system's queue: a double-click reaches the
+// visual window as one only when its class asks for double-clicks.
+void doubleClickAt(POINT point) {
+  SetCursorPos(point.x, point.y);
+  INPUT clicks[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    clicks[i].type = INPUT_MOUSE;
+    clicks[i].mi.dwFlags = i % 2 == 0 ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+  }
+  SendInput(4, clicks, sizeof(INPUT));
+}
+
+void pressKeys(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> input;
+  for (const WORD key : keys) {
+    INPUT down = {};
+    down.type = INPUT_KEYBOARD;
+    down.ki.wVk = key;
+    input.push_back(down);
+  }
+  for (auto key = keys.end(); key != keys.begin();) {
+    INPUT up = {};
+    up.type = INPUT_KEYBOARD;
+    up.ki.wVk = *--key;
+    up.ki.dwFlags = KEYEVENTF_KEYUP;
+    input.push_back(up);
+  }
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+POINT centreOf(const RECT& rect) {
+  return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+std::vector<RECT> monitorRects() {
+  std::vector<RECT> rects;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR, HDC, LPRECT rect, LPARAM list) {
+        reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&rects));
+  return rects;
+}
+
+// Pixels of `rect` that differ between two screenshots.
+long differingPixels(const ScreenShot& a, const ScreenShot& b, const RECT& rect) {
+  long differing = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) {
+      if (!looksLike(a.at(x, y), b.at(x, y), 0)) ++differing;
+    }
+  }
+  return differing;
+}
+
+// The visual window's top-level window, once it is `wanted` (or not), pumping meanwhile.
+bool waitForRoot(VisSession& session, HWND visual, HWND frame, bool inFrame) {
+  for (int i = 0; i < 100; ++i) {
+    if ((GetAncestor(visual, GA_ROOT) == frame) == inFrame) return true;
+    session.pumpFor(20);
+  }
+  return false;
+}
+
+// Two monitors side by side (tools/private-wine.sh, TARNEVOX_PRIVATE_MONITORS), the
+// frame on the second, smaller one.
+TEST_F(ScreenTest, FullScreenFillsTheFramesMonitorAtItsSizeAndGoesBackToTheFrame) {
+  const std::vector<RECT> monitors = monitorRects();
+  ASSERT_EQ(monitors.size(), 2u) << "the screen test runs on two monitors";
+  const RECT first = monitors[0].left == 0 ? monitors[0] : monitors[1];
+  const RECT second = monitors[0].left == 0 ? monitors[1] : monitors[0];
+  ScreenShot empty;
+  ASSERT_TRUE(grabScreen(empty));
+
+  const Expected expected(1, tonesBlock());
+  const WavData wav = wavOfBlock(tonesBlock());
+  VisSession session;
+  std::string error;
+  ASSERT_TRUE(session.start(library_, optionsFor(1, wav, SIZE{600, 400}), &error)) << error;
+  ASSERT_EQ(session.initResult(), 0);
+  const HWND frame = session.frameWindow();
+  const HWND visual = session.visualWindow();
+  // Mostly on the second monitor, a little over the first.
+  SetWindowPos(frame, nullptr, second.left - 40, second.top + 120, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT frameRect;
+  GetWindowRect(frame, &frameRect);
+  const auto inFrame = [frame] { return clientOnScreen(frame); };
+  ScreenShot framed;
+  expectOnScreen(session, expected, inFrame, &framed);
+
+  SCOPED_TRACE("entered by a double-click");
+  doubleClickAt(centreOf(clientOnScreen(frame)));
+  ASSERT_TRUE(waitForRoot(session, visual, frame, false)) << "no full screen";
+  const HWND fullScreen = GetAncestor(visual, GA_ROOT);
+  RECT covered;
+  GetWindowRect(fullScreen, &covered);
+  EXPECT_TRUE(EqualRect(&covered, &second)) << "not exactly the frame's monitor";
+  EXPECT_NE(GetWindowLongPtrW(fullScreen, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+  EXPECT_EQ(GetWindowLongPtrW(fullScreen, GWL_STYLE) & (WS_CAPTION | WS_THICKFRAME), 0);
+  ScreenShot full;
+  expectOnScreen(session, expected, [second] { return second; }, &full);
+  RECT firstExceptFrame = first;
+  firstExceptFrame.right = frameRect.left;  // where the frame overlaps it, it still shows
+  EXPECT_EQ(differingPixels(framed, full, firstExceptFrame), 0) << "the first monitor changed";
+
+  // The pointer has rested over the picture since the double-click, over 2 s by now.
+  session.pumpFor(700);
+  CURSORINFO pointer = {};
+  pointer.cbSize = sizeof pointer;
+  ASSERT_TRUE(GetCursorInfo(&pointer));
+  EXPECT_EQ(pointer.hCursor, nullptr) << "the resting pointer still shows";
+  INPUT move = {};
+  move.type = INPUT_MOUSE;
+  move.mi.dx = 7;
+  move.mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(1, &move, sizeof move);
+  session.pumpFor(200);
+  ASSERT_TRUE(GetCursorInfo(&pointer));
+  EXPECT_NE(pointer.hCursor, nullptr) << "the moved pointer does not show";
+
+  SCOPED_TRACE("left by Alt+Enter");
+  pressKeys({VK_MENU, VK_RETURN});
+  ASSERT_TRUE(waitForRoot(session, visual, frame, true)) << "still in full screen";
+  expectOnScreen(session, expected, inFrame);
+  RECT frameAfter;
+  GetWindowRect(frame, &frameAfter);
+  EXPECT_TRUE(EqualRect(&frameAfter, &frameRect)) << "the frame moved";
+
+  SCOPED_TRACE("left by Escape, which the host does not get");
+  doubleClickAt(centreOf(clientOnScreen(frame)));
+  ASSERT_TRUE(waitForRoot(session, visual, frame, false)) << "no full screen";
+  session.pumpFor(300);
+  pressKeys({VK_ESCAPE});
+  ASSERT_TRUE(waitForRoot(session, visual, frame, true)) << "still in full screen";
+  ASSERT_FALSE(session.pumpFor(500)) << "the host stopped on the Escape";
+
+  SCOPED_TRACE("stopped in full screen");
+  doubleClickAt(centreOf(clientOnScreen(frame)));
+  ASSERT_TRUE(waitForRoot(session, visual, frame, false)) << "no full screen";
+  session.pumpFor(1000);
+  session.requestStop();
+  const SessionReport report = session.wait();
+  EXPECT_EQ(report.stopReason, StopReason::kRequested);
+  EXPECT_EQ(report.renderNonZero, 0);
+  // Alt's own release is a plain key-up, which goes to the host as every other key does.
+  EXPECT_TRUE(report.keysDown.empty()) << "Alt+Enter or Escape went to the host";
+  std::printf("keys the host got: %d messages\n", report.keyMessages);
+  EXPECT_FALSE(IsWindow(fullScreen));
+  EXPECT_EQ(FindWindowW(L"Tarnevox", nullptr), nullptr);
+  ScreenShot after;
+  ASSERT_TRUE(grabScreen(after));
+  EXPECT_EQ(differingPixels(empty, after, first), 0) << "something stayed on the first monitor";
+  EXPECT_EQ(differingPixels(empty, after, second), 0) << "something stayed on the second monitor";
 }
 
 }  // namespace

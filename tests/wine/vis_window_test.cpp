@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/renderer.h"
+#include "plugin/full_screen.h"
 #include "plugin/host_records.h"
 #include "plugin/skin_reader.h"
 #include "plugin/vis_window.h"
@@ -160,6 +161,59 @@ TEST_F(VisWindowTest, ForwardsOnlyKeyDownAndKeyUpUnchanged) {
   EXPECT_EQ(host_.received[1].message, static_cast<UINT>(WM_KEYUP));
   EXPECT_EQ(host_.received[1].wParam, static_cast<WPARAM>(VK_SPACE));
   EXPECT_EQ(host_.received[1].lParam, static_cast<LPARAM>(0xC0390001u));
+}
+
+// In full screen the keys go on as before, except the Escape that leaves it: neither its
+// repeats nor its release reach the host. Alt+Enter's repeats do not toggle again, closing
+// the full-screen window only leaves it, and the stop ends it with the visual window.
+TEST_F(VisWindowTest, FullScreenKeepsEveryKeyButTheEscapeThatLeavesIt) {
+  const HWND frame = CreateWindowExW(0, L"TarnevoxTestHost", L"frame", WS_OVERLAPPEDWINDOW, 0, 0,
+                                     300, 200, nullptr, nullptr, nullptr, nullptr);
+  const HWND visual = CreateWindowExW(0, L"TarnevoxTestVisual", nullptr, WS_CHILD | WS_VISIBLE,
+                                      0, 0, 100, 100, frame, nullptr, nullptr, nullptr);
+  ASSERT_NE(visual, nullptr);
+  SetWindowLongPtrW(visual, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&module_));
+  const auto inFrame = [&] { return GetParent(visual) == frame; };
+
+  SendMessageW(visual, WM_SYSKEYDOWN, VK_RETURN, 0x201C0001);
+  ASSERT_FALSE(inFrame());
+  SendMessageW(visual, WM_SYSKEYDOWN, VK_RETURN, 0x601C0001);  // held: a repeat
+  EXPECT_FALSE(inFrame());
+  SendMessageW(visual, WM_KEYDOWN, 'Z', 0x002C0001);
+  SendMessageW(visual, WM_KEYUP, 'Z', static_cast<LPARAM>(0xC02C0001u));
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  EXPECT_TRUE(inFrame());
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x40010001);
+  SendMessageW(visual, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+  EXPECT_TRUE(inFrame());
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);  // in the frame: the host's
+  // A release that went elsewhere: the next press is the host's all the same.
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  EXPECT_TRUE(inFrame());
+  SendMessageW(visual, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  const HWND fullScreen = GetParent(visual);
+  ASSERT_NE(fullScreen, frame);
+  SendMessageW(fullScreen, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(inFrame());
+  EXPECT_FALSE(IsWindow(fullScreen));
+
+  SendMessageW(visual, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  ASSERT_FALSE(inFrame());
+  closeFullScreen();
+  EXPECT_FALSE(IsWindow(visual));
+  dispatchPosted();
+  ASSERT_EQ(host_.received.size(), 4u);
+  EXPECT_EQ(host_.received[0].wParam, static_cast<WPARAM>('Z'));
+  EXPECT_EQ(host_.received[1].message, static_cast<UINT>(WM_KEYUP));
+  for (const int i : {2, 3}) {
+    EXPECT_EQ(host_.received[i].message, static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(host_.received[i].wParam, static_cast<WPARAM>(VK_ESCAPE));
+    EXPECT_EQ(host_.received[i].lParam, 0x00010001);
+  }
+  DestroyWindow(frame);
 }
 
 TEST_F(VisWindowTest, WithoutAModuleKeysAndDisplayChangesDoNothing) {

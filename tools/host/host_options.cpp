@@ -28,6 +28,7 @@ constexpr char kUsage[] =
     "  --size WxH         client size of the frame window (default 1024x1024)\n"
     "  --resize WxH@S     resize the frame's client area to WxH S seconds after the\n"
     "                     start, and print when (in ms on the performance counter)\n"
+    "  --full-screen S    double-click the visual window S seconds after the start\n"
     "  -h, --help         print this help\n"
     "\n"
     "Without a limit the module runs until Escape is pressed or the frame is closed.\n"
@@ -182,6 +183,11 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                      &parsed.resizeHeight) ||
           !parseSeconds(value.substr(at + 1), &parsed.resizeAfterSeconds)) {
         return bad("expected WIDTHxHEIGHT@SECONDS, each side 16 to 8192");
+      }
+    } else if (name == "--full-screen") {
+      if (!takeValue()) return false;
+      if (!parseSeconds(value, &parsed.fullScreenAfterSeconds)) {
+        return bad("expected a positive number");
       }
     } else if (!name.empty() && name[0] == '-') {
       *error = "unknown option " + name + " (see --help)";

@@ -45,6 +45,9 @@ struct HostOptions {
   int resizeWidth = 0;
   int resizeHeight = 0;
   double resizeAfterSeconds = 0.0;
+  // --full-screen S: the visual window is double-clicked S seconds after the start, as a
+  // user asks for full screen (0: never).
+  double fullScreenAfterSeconds = 0.0;
 };
 
 // Parses the arguments after the program name. On failure returns false and puts a

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -112,8 +113,26 @@ int main() {
 
   VisSession session;
   if (!session.start(library, sessionOptions, &error)) return fail(kExitFailure, error);
-  if (options.resizeWidth != 0 &&
-      !session.pumpFor(static_cast<DWORD>(options.resizeAfterSeconds * 1000.0 + 0.5))) {
+  // The resize and the double-click, each at its time after the start, the earlier first.
+  struct TimedStep {
+    double atMs;
+    bool resize;
+  };
+  std::vector<TimedStep> steps;
+  if (options.resizeWidth != 0) steps.push_back({options.resizeAfterSeconds * 1000.0, true});
+  if (options.fullScreenAfterSeconds > 0) {
+    steps.push_back({options.fullScreenAfterSeconds * 1000.0, false});
+  }
+  std::sort(steps.begin(), steps.end(),
+            [](const TimedStep& a, const TimedStep& b) { return a.atMs < b.atMs; });
+  const double started = nowMs();
+  for (const TimedStep& step : steps) {
+    const double wait = started + step.atMs - nowMs();
+    if (session.pumpFor(wait > 0 ? static_cast<DWORD>(wait + 0.5) : 0)) break;
+    if (!step.resize) {
+      PostMessageW(session.visualWindow(), WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+      continue;
+    }
     const double when = nowMs();
     session.resizeFrame(options.resizeWidth, options.resizeHeight);
     std::printf("resized the frame to %dx%d at %.3f ms\n", options.resizeWidth,

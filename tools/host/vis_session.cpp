@@ -556,6 +556,7 @@ LRESULT CALLBACK VisSession::hostWindowProc(HWND window, UINT message, WPARAM wP
     case WM_KEYDOWN:
     case WM_KEYUP:
       ++session->report_.keyMessages;
+      if (message == WM_KEYDOWN) session->report_.keysDown.push_back(wParam);
       if (message == WM_KEYDOWN && wParam == VK_ESCAPE) session->requestStop(StopReason::kEscapeKey);
       return 0;
     case WM_CLOSE:

@@ -49,6 +49,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tools/host/plugin_library.h"
 #include "tools/host/signals.h"
@@ -135,6 +136,7 @@ struct SessionReport {
   int withdrawals = 0;         // WM_USER 611 with 0
   int skinRequests = 0;        // WM_USER 503
   int keyMessages = 0;         // WM_KEYDOWN and WM_KEYUP that reached the main window
+  std::vector<WPARAM> keysDown;  // the keys of those WM_KEYDOWN, in order
   HWND announcedWindow = nullptr;  // the last window announced through 611
   HWND frameWindow = nullptr;      // the last frame made (destroyed by now)
   std::wstring frameTitle;         // the frame's title when onInit returned
