@@ -80,13 +80,13 @@ void drawSpectrum(Renderer* renderer) {
   LeaveCriticalSection(&renderer->lock);
 }
 
-FrameResult drawFrame(Renderer* renderer) {
-  if (renderer->device == nullptr) return FrameResult::kNothingDrawn;
+FrameReport drawFrame(Renderer* renderer) {
+  if (renderer->device == nullptr) return {FrameResult::kNothingDrawn, 0};
   bool troubled = false;
   const FrameResult usable = makeDeviceUsable(renderer, &troubled);
-  if (usable != FrameResult::kDrawn) return usable;
+  if (usable != FrameResult::kDrawn) return {usable, 0};
   // A reset that reported a lost device leaves no buffer: never lock what is not there.
-  if (renderer->vertexBuffer == nullptr) return FrameResult::kFailed;
+  if (renderer->vertexBuffer == nullptr) return {FrameResult::kFailed, 0};
 
   IDirect3DDevice9* device = renderer->device;
   if (FAILED(device->BeginScene())) {
@@ -98,8 +98,12 @@ FrameResult drawFrame(Renderer* renderer) {
     }
     device->EndScene();
   }
+  // How long Present took tells the loop whether it waited for the blank.
+  LARGE_INTEGER before = {}, after = {};
+  QueryPerformanceCounter(&before);
   if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) troubled = true;
-  return troubled ? FrameResult::kFailed : FrameResult::kDrawn;
+  if (!QueryPerformanceCounter(&after)) after = before;
+  return {troubled ? FrameResult::kFailed : FrameResult::kDrawn, after.QuadPart - before.QuadPart};
 }
 
 }  // namespace tarnevox

@@ -7,8 +7,9 @@ namespace tarnevox {
 
 class Renderer;
 
-// What the frame came to; it never waits, the render loop decides every wait.
-FrameResult drawFrame(Renderer* renderer);
+// What the frame came to and how long its Present took; it never waits itself, the render
+// loop decides every wait.
+FrameReport drawFrame(Renderer* renderer);
 void drawWaveform(Renderer* renderer);
 void drawSpectrum(Renderer* renderer);
 

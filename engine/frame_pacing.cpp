@@ -25,18 +25,20 @@ std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSe
   return period > 0 ? period : 1;
 }
 
-PassPause pauseAfterPass(FrameResult result, std::int64_t due, std::int64_t now,
+PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
                          std::int64_t period, std::int64_t ticksPerSecond) {
   if (ticksPerSecond <= 0) return {1000 / kFallbackRefreshHz, now};  // no counter to pace by
-  if (result != FrameResult::kDrawn) {
-    const std::uint32_t pause = fixedPauseMs(result);
+  if (frame.result != FrameResult::kDrawn) {
+    const std::uint32_t pause = fixedPauseMs(frame.result);
     return {pause, now + ticksOfMs(pause, ticksPerSecond)};
   }
   std::int64_t next = due + period;
-  // A Present that waited for the blank returns a little early or late, and a display's
-  // rate is often reported rounded (59 for 59.94 Hz): up to an eighth of a period left
-  // counts as used up, since so short a wait would only make the next frame miss its blank.
-  if (next - now <= period / 8) return {0, now};
+  // A display's rate is often reported rounded (59 for 59.94 Hz), and a Present that
+  // waited for the blank may return a little late or early: then the blank paces the
+  // loop. (A Present kept waiting by a busy device may pass for one, and a loop whose
+  // frames take three quarters of a period or more then runs at the device's pace.)
+  const bool presentWaited = frame.presentTicks >= period / 4;
+  if (next <= now || (presentWaited && next - now <= period / 4)) return {0, now};
   if (next - now > period) next = now + period;  // the counter went back: a period at most
   const std::int64_t left = next - now;
   const std::int64_t ms = (left * 1000 + ticksPerSecond - 1) / ticksPerSecond;

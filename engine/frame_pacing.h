@@ -15,6 +15,12 @@ enum class FrameResult {
   kFailed,        // a Direct3D call failed (the frame may still have been presented)
 };
 
+// What drawing reports of one frame.
+struct FrameReport {
+  FrameResult result;
+  std::int64_t presentTicks;  // how long Present took, in counter ticks; 0 without one
+};
+
 // A display that reports no rate (0, or 1 for the hardware's default) is taken to be this.
 inline constexpr std::uint32_t kFallbackRefreshHz = 60;
 
@@ -32,13 +38,14 @@ struct PassPause {
 
 // The wait after a pass that was due at `due` and ended at `now` (counter ticks).
 //
-// After a drawn frame the next one is due a period after this one was: a Present that
-// waited for the blank has used that period up, so the next pass starts at once; one
-// that returned at once leaves the rest of the period to wait. The schedule stays on its
-// own grid while the loop keeps up, so a wait that wakes a little late does not slow the
-// frames that follow; a loop that has fallen behind starts afresh from now, never
-// catching up with a burst.
-PassPause pauseAfterPass(FrameResult result, std::int64_t due, std::int64_t now,
+// After a drawn frame the next one is due a period after this one was. A Present that
+// waited for the blank (it took a quarter of the period or more) has used the period up:
+// the next pass starts at once, though the blank let it return up to a quarter period
+// early. One that returned sooner leaves the rest of the period to wait.
+// The schedule stays on its own grid while the loop keeps up, so a wait that wakes a
+// little late does not slow the frames that follow; a loop that has fallen behind starts
+// afresh from now, never catching up with a burst.
+PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
                          std::int64_t period, std::int64_t ticksPerSecond);
 
 }  // namespace tarnevox

@@ -111,19 +111,19 @@ void runRenderLoop(Renderer* renderer) {
   while (InterlockedExchange(&renderer->running, 1) != 0 && !stopRequested(renderer)) {
     advanceFrameClock(renderer);
     animate(renderer);
-    FrameResult result = FrameResult::kNothingDrawn;
+    FrameReport frame = {FrameResult::kNothingDrawn, 0};
     if (windowCanBeSeen(renderer)) {
       pace.follow(renderer, last == FrameResult::kDrawn);
-      result = drawFrame(renderer);
+      frame = drawFrame(renderer);
     }
-    const PassPause pause = pauseAfterPass(result, due, counterNow(renderer), pace.period,
+    const PassPause pause = pauseAfterPass(frame, due, counterNow(renderer), pace.period,
                                            renderer->counterFrequency);
     if (pause.milliseconds > 0) {
-      if (result == FrameResult::kDrawn) timer.request();
+      if (frame.result == FrameResult::kDrawn) timer.request();
       pauseRenderThread(renderer, pause.milliseconds);
     }
     due = pause.nextDue;
-    last = result;
+    last = frame.result;
   }
 }
 

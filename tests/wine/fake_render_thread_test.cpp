@@ -55,9 +55,10 @@ BOOL WINAPI setEventThenPause(HANDLE event) {
 }
 
 // A display simulated on a clock of the test's own. While it is on, the counter reads
-// that clock, which moves only when Present waits for the next blank (or, returning at
-// once, takes a millisecond) and when the render thread waits on its stop event, each
-// wait being recorded: so the pace is counted exactly, whatever the machine's load.
+// that clock, which moves only when a frame is drawn (a millisecond from its BeginScene),
+// when Present waits for the next blank (if it does) and when the render thread waits on
+// its stop event, each wait being recorded: so the pace is counted exactly, whatever the
+// machine's load.
 struct SimulatedDisplay {
   std::atomic<bool> on{false};
   std::atomic<std::int64_t> now{0};
@@ -71,13 +72,12 @@ struct SimulatedDisplay {
 };
 SimulatedDisplay gDisplay;
 
+void drawOnSimulatedDisplay(void*) { gDisplay.now += gDisplay.ticksPerSecond / 1000; }
+
 void presentOnSimulatedDisplay(void*) {
   const std::int64_t now = gDisplay.now.load();
-  const std::int64_t after = gDisplay.presentWaits
-                                 ? (now / gDisplay.period + 1) * gDisplay.period
-                                 : now + gDisplay.ticksPerSecond / 1000;
-  gDisplay.now = after;
-  gDisplay.presents.push_back(after);
+  if (gDisplay.presentWaits) gDisplay.now = (now / gDisplay.period + 1) * gDisplay.period;
+  gDisplay.presents.push_back(gDisplay.now.load());
 }
 
 BOOL WINAPI readCounterUnlessFailing(LARGE_INTEGER* counter) {
@@ -465,6 +465,7 @@ TEST_F(FakeRenderThreadTest, FramesComeAtTheDisplaysPace) {
     SCOPED_TRACE(presentWaits ? "Present waits for the blank" : "Present returns at once");
     fake_d3d9_reset();
     fake_d3d9_set_refresh_rate(144);
+    fake_d3d9_hook(FAKE_BEGIN_SCENE, drawOnSimulatedDisplay, nullptr);
     fake_d3d9_hook(FAKE_PRESENT, presentOnSimulatedDisplay, nullptr);
     gDisplay.ticksPerSecond = renderer_->counterFrequency;
     gDisplay.period = renderer_->counterFrequency / 144;

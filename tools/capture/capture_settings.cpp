@@ -40,9 +40,6 @@ CaptureSettings readCaptureSettings() {
   if (settings.every == 0) settings.every = 1;
   settings.limit = readCount(L"TARNEVOX_CAPTURE_LIMIT", 0);
   settings.stallMs = readCount(L"TARNEVOX_CAPTURE_STALL_MS", 0);
-  settings.refreshHz = readCount(L"TARNEVOX_CAPTURE_REFRESH_HZ", 0);
-  wchar_t vsync[8];
-  settings.waitForBlank = settings.refreshHz != 0 && readVariable(L"TARNEVOX_CAPTURE_VSYNC", vsync, 8);
   wchar_t mode[16];
   if (readVariable(L"TARNEVOX_CAPTURE_MODE", mode, 16)) {
     if (lstrcmpiW(mode, L"sequence") == 0) settings.mode = CaptureMode::kSequence;

@@ -22,13 +22,6 @@ struct CaptureSettings {
   // TARNEVOX_CAPTURE_STALL_MS: every Present of the device first waits this long, as in a
   // stalled driver (capture on or off).
   unsigned stallMs = 0;
-  // TARNEVOX_CAPTURE_REFRESH_HZ: the rate that IDirect3D9::GetAdapterDisplayMode reports
-  // (0: whatever the system reports), so that a display of any rate can be stood in for.
-  unsigned refreshHz = 0;
-  // TARNEVOX_CAPTURE_VSYNC set and not empty, with a rate above: every Present of the
-  // device first waits for the next vertical blank of that display, the blanks falling on
-  // whole periods of the performance counter, as a driver that waits for the blank does.
-  bool waitForBlank = false;
 };
 
 CaptureSettings readCaptureSettings();

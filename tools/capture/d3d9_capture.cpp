@@ -9,9 +9,7 @@
 // measuring frame rates and how soon a resized window gets frames of its size). The
 // program and the DLLs it loads are unchanged and unaware. Settings come from the environment
 // when a device is created (see capture_settings.h); two of them stand in for a broken
-// system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver;
-// two for a display of a given refresh rate whose Present may wait for the blank, for
-// measuring the pace of frames.
+// system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver.
 #include <windows.h>
 #include <d3d9.h>
 
@@ -28,7 +26,6 @@ namespace tarnevox {
 
 namespace {
 
-constexpr unsigned kAdapterDisplayModeSlot = 8;  // IDirect3D9::GetAdapterDisplayMode
 constexpr unsigned kCreateDeviceSlot = 16;  // IDirect3D9::CreateDevice
 constexpr unsigned kPresentSlot = 17;       // IDirect3DDevice9::Present
 
@@ -38,8 +35,6 @@ using CreateDeviceFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT 
                                                          DWORD flags,
                                                          D3DPRESENT_PARAMETERS* parameters,
                                                          IDirect3DDevice9** device);
-using AdapterDisplayModeFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT adapter,
-                                                               D3DDISPLAYMODE* mode);
 using PresentFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self, const RECT* source,
                                                     const RECT* destination, HWND window,
                                                     const RGNDATA* dirtyRegion);
@@ -54,7 +49,6 @@ struct DeviceCapture {
   HANDLE log = INVALID_HANDLE_VALUE;  // presents.log in the count mode
   UINT lastWidth = 0;
   UINT lastHeight = 0;
-  HANDLE blankTimer = nullptr;  // made on the first wait for a blank, kept for the process
 };
 
 DeviceCapture gCapture;
@@ -142,42 +136,6 @@ void countPresent(IDirect3DDevice9* device) {
   if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
 }
 
-// Waits until the next whole period of the display's rate on the performance counter.
-void waitForNextBlank() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  const double period = static_cast<double>(frequency.QuadPart) / gCapture.settings.refreshHz;
-  const double ticks = static_cast<double>(now.QuadPart);
-  const double left = (static_cast<double>(static_cast<LONGLONG>(ticks / period) + 1) * period - ticks);
-  if (gCapture.blankTimer == nullptr) gCapture.blankTimer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
-  LARGE_INTEGER due;  // relative, in units of 100 ns
-  due.QuadPart = -static_cast<LONGLONG>(left * 1e7 / static_cast<double>(frequency.QuadPart) + 0.5);
-  if (due.QuadPart < 0 &&
-      SetWaitableTimer(gCapture.blankTimer, &due, 0, nullptr, nullptr, FALSE)) {
-    WaitForSingleObject(gCapture.blankTimer, INFINITE);
-  }
-}
-
-HRESULT STDMETHODCALLTYPE adapterDisplayModeAtRate(IDirect3D9* self, UINT adapter,
-                                                   D3DDISPLAYMODE* mode) {
-  auto get = reinterpret_cast<AdapterDisplayModeFunction>(originalSlot(self, kAdapterDisplayModeSlot));
-  const HRESULT result = get(self, adapter, mode);
-  if (FAILED(result) || mode == nullptr) return result;
-  // In the count mode the log says what the system reported and what was passed on.
-  const unsigned reported = mode->RefreshRate;
-  const unsigned hz = readCaptureSettings().refreshHz;
-  if (hz != 0) mode->RefreshRate = hz;
-  if (gCapture.log != INVALID_HANDLE_VALUE) {
-    char line[96];
-    const int length = std::snprintf(line, sizeof line, "display mode %ux%u at %u Hz, passed on as %u Hz\n",
-                                     mode->Width, mode->Height, reported, mode->RefreshRate);
-    DWORD written = 0;
-    if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
-  }
-  return result;
-}
-
 HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
                                             const RECT* destination, HWND window,
                                             const RGNDATA* dirtyRegion) {
@@ -192,7 +150,6 @@ HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* 
     const bool room = gCapture.settings.limit == 0 || gCapture.files < gCapture.settings.limit;
     if (due && room) captureFrame(self);
   }
-  if (self == gCapture.device && gCapture.settings.waitForBlank) waitForNextBlank();
   auto present = reinterpret_cast<PresentFunction>(originalSlot(self, kPresentSlot));
   return present(self, source, destination, window, dirtyRegion);
 }
@@ -205,9 +162,7 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
   const HRESULT result = create(self, adapter, type, focusWindow, flags, parameters, device);
   if (SUCCEEDED(result) && device != nullptr && *device != nullptr) {
     if (gCapture.log != INVALID_HANDLE_VALUE) CloseHandle(gCapture.log);
-    const HANDLE blankTimer = gCapture.blankTimer;
     gCapture = DeviceCapture();
-    gCapture.blankTimer = blankTimer;
     gCapture.device = *device;
     gCapture.settings = readCaptureSettings();
     ensureCaptureDirectory(gCapture.settings);
@@ -230,7 +185,6 @@ extern "C" IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
   IDirect3D9* d3d = gSystemCreate(sdkVersion);
   if (d3d != nullptr) {
     patchSlot(d3d, kCreateDeviceSlot, reinterpret_cast<void*>(&createDeviceAndPatch));
-    patchSlot(d3d, kAdapterDisplayModeSlot, reinterpret_cast<void*>(&adapterDisplayModeAtRate));
   }
   return d3d;
 }
