@@ -20,11 +20,13 @@
 # A host that hangs is ended after a while and fails the run: under Debian's Wine a
 # resize while Direct3D draws can deadlock inside libX11, rarely, with any plug-in.
 #
-# The displays of other rates are stood in for by the capturing d3d9.dll, which reports
-# the rate to the plug-in and, for a Present that waits, holds each Present until the
-# next blank (blanks on whole periods of the performance counter); the plug-in's own
-# Present is Wine's, which under Xvfb never waits. Every Present is logged there, and a
-# refresh period counts as one without a new frame when no Present was made in it.
+# The pace is measured with the render loop of each tree against the recording Direct3D
+# stand-in (tests/wine/fake_pace_run.cpp, built here against each tree's engine), which
+# reports the rate and, for a Present that waits, returns at the next blank (blanks on
+# whole periods of the performance counter). Nothing is drawn, so only the loop's pacing
+# counts. A refresh period counts as one without a new frame when no Present was made in
+# it. With a DLL for BEFORE there is no earlier engine to build, and those columns stay
+# empty.
 #
 # Settings: MEASURE_SECONDS (per row and plug-in, default 5, after 2 s to settle),
 # MEASURE_MODULE (default 1, the spectrum), MEASURE_PARTS (default "cost resize pace"),
@@ -41,8 +43,7 @@ parts=${MEASURE_PARTS:-cost resize pace}
 sizes=${MEASURE_SIZES:-275x116 600x400 1024x1024 1600x300}
 rates=${MEASURE_RATES:-60 144 240}
 settle=2
-# What the capturing d3d9.dll stands in for: by default nothing but the logging.
-every=10 refresh_hz= vsync=
+
 
 [ $# -eq 1 ] || { echo "usage: $0 BEFORE (a commit or a plug-in DLL)" >&2; exit 2; }
 for file in "$bundle/tarnevox-host.exe" "$bundle/vis_tarnevox.dll" "$bundle/d3d9.dll"; do
@@ -79,7 +80,7 @@ else
     cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       --toolchain "$scratch/src/cmake/toolchain-x86_64-mingw.cmake" \
       -DTARNEVOX_TESTS=OFF -DTARNEVOX_TOOLS=OFF -DTARNEVOX_BENCHMARKS=OFF >/dev/null
-    cmake --build "$scratch/build" -j 2 --target vis_tarnevox >/dev/null
+    cmake --build "$scratch/build" -j 2 --target vis_tarnevox tarnevox_shell >/dev/null
   fi
 fi
 after=$bundle/vis_tarnevox.dll
@@ -99,8 +100,7 @@ start_host() {
   rm -f "$log_dir/presents.log" "$log_dir/host.out"
   cd "$bundle"
   TARNEVOX_CAPTURE_DIR=$(windows_path "$log_dir") TARNEVOX_CAPTURE_MODE=count \
-    TARNEVOX_CAPTURE_EVERY=$every TARNEVOX_CAPTURE_REFRESH_HZ=$refresh_hz \
-    TARNEVOX_CAPTURE_VSYNC=$vsync WINEDLLOVERRIDES="d3d9=n,b" WINEPREFIX="$prefix" WINEDEBUG=-all \
+    TARNEVOX_CAPTURE_EVERY=10 WINEDLLOVERRIDES="d3d9=n,b" WINEPREFIX="$prefix" WINEDEBUG=-all \
     WINE_D3D_CONFIG=$d3d_config \
     /usr/lib/wine/wine64 tarnevox-host.exe --module "$module" --signal beat --size "$size" \
     --seconds "$run_seconds" "$@" "$(windows_path "$dll")" >"$log_dir/host.out" 2>&1 &
@@ -152,31 +152,23 @@ measure() {
     printf "%.2f %.0f\n", cpu, fps }'
 }
 
-# One pace row's figures for a plug-in on a display of $2 Hz whose Present waits for the
-# blank when $3 is set: "frames/s, % of refresh periods without a new frame, longest gap
-# in ms" over the Presents made after the settling time, in a 275 x 116 frame.
+# The fake-device pace program built against the engine of a tree: $1 its sources, $2
+# its x86-64 build folder (with libtarnevox_shell.a and libtarnevox_core.a), $3 the
+# program to write. The program and the stand-in are this tree's.
+build_pace_run() {
+  flags="-O2 -DWIN32_LEAN_AND_MEAN -DNOMINMAX -DUNICODE -D_UNICODE"
+  x86_64-w64-mingw32-gcc-posix $flags -std=c11 -c -o "$3.o" "$repo/tests/wine/fake_d3d9.c"
+  x86_64-w64-mingw32-g++-posix $flags -std=c++20 -I"$1" -o "$3" \
+    "$repo/tests/wine/fake_pace_run.cpp" "$3.o" "$2/libtarnevox_shell.a" "$2/libtarnevox_core.a" \
+    -static -lgdi32
+}
+
+# One pace row's figures: "frames/s, % of refresh periods without a new frame, longest
+# gap in ms"; $1 the program (empty: "- - -"), $2 the rate, $3 wait or once.
 pace() {
-  every=1 refresh_hz=$2 vsync=$3 d3d_config=
-  start_host "$1" 275x116 $((settle + seconds))
-  wait_host || { echo "measure: the host failed or hung at $2 Hz" >&2; exit 1; }
-  every=10 refresh_hz= vsync=
-  tr -d '\r' <"$log_dir/presents.log" | awk -v hz="$2" -v settle="$settle" '
-    !/^present / { next }
-    { t = $4 + 0 }
-    n == 0 && !started { start = t + settle * 1000; started = 1 }
-    t < start { next }
-    {
-      if (n > 0 && t - last > gap) gap = t - last
-      if (n == 0) first = t
-      last = t; n++
-      seen[int(t * hz / 1000)] = 1
-    }
-    END {
-      if (n < 2) { print "- - -"; exit }
-      k0 = int(first * hz / 1000); k1 = int(last * hz / 1000)
-      for (k = k0; k <= k1; k++) if (k in seen) got++
-      printf "%.1f %.1f %.1f\n", (n - 1) / (last - first) * 1000,
-        (k1 - k0 + 1 - got) / (k1 - k0 + 1) * 100, gap }'
+  [ -n "$1" ] || { echo "- - -"; return; }
+  WINEPREFIX="$prefix" WINEDEBUG=-all timeout $((seconds + 60)) /usr/lib/wine/wine64 "$1" \
+    "$2" "$3" "$seconds" | tr -d '\r'
 }
 
 # Milliseconds from the host's resize of the frame to the first frame logged at the new
@@ -241,16 +233,25 @@ if has_part resize; then
 fi
 
 if has_part pace; then
+  pace_after=$log_dir/pace-after.exe pace_before=
+  build_pace_run "$repo" "$x86_64" "$pace_after"
+  if [ -n "${scratch:-}" ]; then
+    pace_before=$log_dir/pace-before.exe
+    [ -f "$scratch/build/libtarnevox_shell.a" ] ||
+      cmake --build "$scratch/build" -j 2 --target tarnevox_shell >/dev/null
+    build_pace_run "$scratch/src" "$scratch/build" "$pace_before"
+  fi
   echo
   echo "| display | Present | before: frames/s | before: refreshes without a new frame | before: longest gap | after: frames/s | after: refreshes without a new frame | after: longest gap |"
   echo "|---|---|---|---|---|---|---|---|"
   for rate in $rates; do
-    for wait in 1 ""; do
-      figures_before=$(pace "$before" "$rate" "$wait") || exit 1
-      figures_after=$(pace "$after" "$rate" "$wait") || exit 1
+    for kind in wait once; do
+      figures_before=$(pace "$pace_before" "$rate" "$kind") || exit 1
+      figures_after=$(pace "$pace_after" "$rate" "$kind") || exit 1
       set -- $figures_before $figures_after
-      kind=$([ -n "$wait" ] && echo "waits for the blank" || echo "returns at once")
-      echo "| $rate Hz | $kind | $1 | $2 % | $3 ms | $4 | $5 % | $6 ms |"
+      [ $# -eq 6 ] || { echo "measure: no pace figures at $rate Hz" >&2; exit 1; }
+      label=$([ "$kind" = wait ] && echo "waits for the blank" || echo "returns at once")
+      echo "| $rate Hz | $label | $1 | $2 % | $3 ms | $4 | $5 % | $6 ms |"
     done
   done
 fi
