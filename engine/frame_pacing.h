@@ -41,10 +41,10 @@ struct PassPause {
 // After a drawn frame the next one is due a period after this one was. A Present that
 // waited for the blank (it took a quarter of the period or more) has used the period up:
 // the next pass starts at once, though the blank let it return up to a quarter period
-// early. One that returned sooner leaves the rest of the period to wait.
-// The schedule stays on its own grid while the loop keeps up, so a wait that wakes a
-// little late does not slow the frames that follow; a loop that has fallen behind starts
-// afresh from now, never catching up with a burst.
+// early. One that returned sooner leaves the rest of the period to wait. The schedule
+// stays on its own grid while the loop keeps up, so a wait that wakes a little late does
+// not slow the frames that follow; a loop that has fallen behind starts afresh from now,
+// never catching up with a burst.
 PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
                          std::int64_t period, std::int64_t ticksPerSecond);
 
