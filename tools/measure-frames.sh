@@ -144,7 +144,7 @@ measure() {
   ticks1=$(cpu_ticks) wall1=$(now) present1=$(latest_present)
   wait_host || { echo "measure: the host failed or hung on $2" >&2; exit 1; }
   # The rate the system reported, logged when the plug-in asked for it (an earlier one may not).
-  sed -n 's/^display mode .* at \([0-9]*\) Hz,.*/\1/p' "$log_dir/presents.log" | head -n 1 \
+  sed -n 's/^display mode .* at \([0-9]*\) Hz.*/\1/p' "$log_dir/presents.log" | head -n 1 \
     >"$log_dir/reported-rate"
   echo "$ticks0 $ticks1 $wall0 $wall1 $present0 $present1" | awk -v hz="$ticks_per_second" '{
     cpu = ($2 - $1) / hz / ($4 - $3)
