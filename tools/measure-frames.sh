@@ -164,9 +164,10 @@ build_pace_run() {
 }
 
 # One pace row's figures: "frames/s, % of refresh periods without a new frame, longest
-# gap in ms"; $1 the program (empty: "- - -"), $2 the rate, $3 wait or once.
+# gap in ms, the loop's own waits per frame"; $1 the program (empty: all "-"), $2 the
+# rate, $3 wait or once.
 pace() {
-  [ -n "$1" ] || { echo "- - -"; return; }
+  [ -n "$1" ] || { echo "- - - -"; return; }
   WINEPREFIX="$prefix" WINEDEBUG=-all timeout $((seconds + 60)) /usr/lib/wine/wine64 "$1" \
     "$2" "$3" "$seconds" | tr -d '\r'
 }
@@ -242,16 +243,16 @@ if has_part pace; then
     build_pace_run "$scratch/src" "$scratch/build" "$pace_before"
   fi
   echo
-  echo "| display | Present | before: frames/s | before: refreshes without a new frame | before: longest gap | after: frames/s | after: refreshes without a new frame | after: longest gap |"
-  echo "|---|---|---|---|---|---|---|---|"
+  echo "| display | Present | before: frames/s | before: refreshes without a new frame | before: longest gap | before: waits of the loop per frame | after: frames/s | after: refreshes without a new frame | after: longest gap | after: waits of the loop per frame |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
   for rate in $rates; do
     for kind in wait once; do
       figures_before=$(pace "$pace_before" "$rate" "$kind") || exit 1
       figures_after=$(pace "$pace_after" "$rate" "$kind") || exit 1
       set -- $figures_before $figures_after
-      [ $# -eq 6 ] || { echo "measure: no pace figures at $rate Hz" >&2; exit 1; }
+      [ $# -eq 8 ] || { echo "measure: no pace figures at $rate Hz" >&2; exit 1; }
       label=$([ "$kind" = wait ] && echo "waits for the blank" || echo "returns at once")
-      echo "| $rate Hz | $label | $1 | $2 % | $3 ms | $4 | $5 % | $6 ms |"
+      echo "| $rate Hz | $label | $1 | $2 % | $3 ms | $4 | $5 | $6 % | $7 ms | $8 |"
     done
   done
 fi

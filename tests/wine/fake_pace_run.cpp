@@ -8,9 +8,11 @@
 //
 // After a second to settle it prints, for SECONDS: frames per second, the share of
 // refresh periods in which no Present was made (so the next refresh shows no new frame),
-// and the longest gap between two Presents in milliseconds.
+// the longest gap between two Presents in milliseconds, and how many waits of its own
+// the loop made per frame.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +35,9 @@ struct SimulatedDisplay {
   bool presentWaits = false;
   HANDLE blankTimer = nullptr;
   std::vector<LONGLONG> presents;  // counter values of the Present calls
+  Renderer* renderer = nullptr;
+  std::atomic<LONGLONG> countFrom{0}, countTo{0};
+  std::atomic<long> loopWaits{0};  // the loop's waits on its stop event between the two
 };
 SimulatedDisplay gDisplay;
 
@@ -59,6 +64,20 @@ void presentOnDisplay(void*) {
   if (due.QuadPart < 0 && SetWaitableTimer(gDisplay.blankTimer, &due, 0, nullptr, nullptr, FALSE)) {
     WaitForSingleObject(gDisplay.blankTimer, INFINITE);
   }
+}
+
+// Every wait of the render loop is one on its stop event; this program's import slot for
+// WaitForSingleObject (see the end of the file) counts them.
+DWORD WINAPI countLoopWaits(HANDLE handle, DWORD milliseconds) {
+  static const auto system =
+      reinterpret_cast<DWORD(WINAPI*)(HANDLE, DWORD)>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WaitForSingleObject")));
+  const Renderer* renderer = gDisplay.renderer;
+  if (milliseconds != 0 && renderer != nullptr && handle == renderer->stopEvent) {
+    const LONGLONG now = counterNow();
+    if (now >= gDisplay.countFrom && now < gDisplay.countTo) ++gDisplay.loopWaits;
+  }
+  return system(handle, milliseconds);
 }
 
 void pumpFor(DWORD milliseconds) {
@@ -106,15 +125,19 @@ int main(int argc, char** argv) {
   renderer->window = window;
   renderer->readyEvent = ready;
   renderer->counterFrequency = frequency.QuadPart;
+  gDisplay.renderer = renderer;
+  gDisplay.countFrom = counterNow() + kSettleSeconds * frequency.QuadPart;
+  gDisplay.countTo = gDisplay.countFrom + seconds * frequency.QuadPart;
   if (window == nullptr || startThread(renderer) != 0 ||
       WaitForSingleObject(ready, 10000) != WAIT_OBJECT_0 || renderer->initResult != 0) {
     std::fprintf(stderr, "fake_pace_run: the render thread did not start\n");
     return 1;
   }
-  const LONGLONG from = counterNow() + kSettleSeconds * frequency.QuadPart;
-  pumpFor(static_cast<DWORD>((kSettleSeconds + seconds) * 1000));
-  const LONGLONG to = counterNow();
-  retireRenderer(renderer);  // the render thread has ended: its record can be read
+  pumpFor(static_cast<DWORD>((kSettleSeconds + seconds) * 1000 + 200));
+  const LONGLONG from = gDisplay.countFrom, to = gDisplay.countTo;
+  stopThread(renderer);  // the render thread has ended: its record can be read
+  gDisplay.renderer = nullptr;
+  retireRenderer(renderer);
 
   std::vector<LONGLONG> presents;
   for (LONGLONG t : gDisplay.presents) {
@@ -137,11 +160,24 @@ int main(int argc, char** argv) {
       static_cast<LONGLONG>(static_cast<double>(presents.front()) / gDisplay.period);
   const double periods = static_cast<double>(lastPeriod - firstPeriod + 1);
   const double ms = 1000.0 / static_cast<double>(frequency.QuadPart);
-  std::printf("%.1f %.1f %.1f\n",
+  std::printf("%.1f %.1f %.1f %.2f\n",
               static_cast<double>(presents.size() - 1) /
                   (static_cast<double>(presents.back() - presents.front()) * ms / 1000.0),
               (periods - static_cast<double>(withFrame)) / periods * 100.0,
-              static_cast<double>(longest) * ms);
+              static_cast<double>(longest) * ms,
+              static_cast<double>(gDisplay.loopWaits) / static_cast<double>(presents.size()));
   DestroyWindow(window);
   return 0;
+}
+
+// The linker takes this slot instead of kernel32's. A 32-bit slot's name carries the
+// underscore and the argument bytes of a __stdcall function.
+#if defined(__i386__)
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp__" #name "@" #argumentBytes)
+#else
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp_" #name)
+#endif
+extern "C" {
+DWORD(WINAPI* slotWaitForSingleObject)(HANDLE, DWORD) IMPORT_SLOT(WaitForSingleObject, 8) =
+    countLoopWaits;
 }
