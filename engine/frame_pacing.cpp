@@ -33,12 +33,18 @@ PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_
     return {pause, now + ticksOfMs(pause, ticksPerSecond)};
   }
   std::int64_t next = due + period;
-  // A display's rate is often reported rounded (59 for 59.94 Hz), and a Present that
-  // waited for the blank may return a little late or early: then the blank paces the
-  // loop. (A Present kept waiting by a busy device may pass for one, and a loop whose
-  // frames take three quarters of a period or more then runs at the device's pace.)
-  const bool presentWaited = frame.presentTicks >= period / 4;
-  if (next <= now || (presentWaited && next - now <= period / 4)) return {0, now};
+  if (next <= now) return {0, now};
+  // A Present that waited (an eighth of the period or more: the wait is short when the
+  // frame began late) has been paced by the blank, which may let it return up to a
+  // quarter period early: a rate is often reported rounded (59 for 59.94 Hz), and the
+  // return comes a little late or early. Earlier than that, only the excess is waited,
+  // so that a frame that began late (the return before came late) does not keep every
+  // later one late; and a Present kept waiting by a busy device, which may pass for one,
+  // still leaves the loop no faster than 4/3 the rate.
+  if (frame.presentTicks >= period / 8) {
+    next -= period / 4;
+    if (next <= now) return {0, now};
+  }
   if (next - now > period) next = now + period;  // the counter went back: a period at most
   const std::int64_t left = next - now;
   const std::int64_t ms = (left * 1000 + ticksPerSecond - 1) / ticksPerSecond;

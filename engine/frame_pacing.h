@@ -39,12 +39,11 @@ struct PassPause {
 // The wait after a pass that was due at `due` and ended at `now` (counter ticks).
 //
 // After a drawn frame the next one is due a period after this one was. A Present that
-// waited for the blank (it took a quarter of the period or more) has used the period up:
+// waited for the blank (it took an eighth of the period or more) has used the period up:
 // the next pass starts at once, though the blank let it return up to a quarter period
-// early. One that returned sooner leaves the rest of the period to wait. The schedule
-// stays on its own grid while the loop keeps up, so a wait that wakes a little late does
-// not slow the frames that follow; a loop that has fallen behind starts afresh from now,
-// never catching up with a burst.
+// early. One that returned sooner leaves the rest of the period to wait, on a grid of its
+// own, so that a wait that wakes a little late does not slow the frames that follow. A
+// loop that has fallen behind starts afresh from now, never catching up with a burst.
 PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
                          std::int64_t period, std::int64_t ticksPerSecond);
 

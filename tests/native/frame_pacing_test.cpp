@@ -19,9 +19,11 @@ struct SimulatedRun {
 
 // Ten seconds of the loop on simulated time: each pass draws for half a millisecond, then
 // Present either waits for the next blank of the true rate or takes `presentTicks` and
-// returns; the loop's waits, and a Present that waited, end up to `lateTicks` late.
+// returns; the loop's waits, and a Present that waited, end up to `lateTicks` late, and
+// every 97th Present that waited `outlierTicks` late.
 SimulatedRun simulate(std::uint32_t reportedHz, double trueHz, bool presentWaits,
-                      std::int64_t presentTicks, std::int64_t lateTicks) {
+                      std::int64_t presentTicks, std::int64_t lateTicks,
+                      std::int64_t outlierTicks = 0) {
   const std::int64_t period = refreshPeriodTicks(reportedHz, kTicks);
   const double blank = static_cast<double>(kTicks) / trueHz;
   SimulatedRun run;
@@ -34,7 +36,7 @@ SimulatedRun simulate(std::uint32_t reportedHz, double trueHz, bool presentWaits
       lastBlankShown = nextBlank;
     }
     now = presentWaits ? static_cast<std::int64_t>(static_cast<double>(nextBlank) * blank) +
-                             late * lateTicks / 15
+                             (run.frames % 97 == 96 ? outlierTicks : late * lateTicks / 15)
                        : now + presentTicks;
     ++run.frames;
     const PassPause pause =
@@ -56,17 +58,22 @@ TEST(FramePacing, APresentThatWaitsForTheBlankGetsNoFurtherWaitAndEveryRefreshAF
     EXPECT_EQ(run.waits, 0);
     EXPECT_EQ(run.refreshesWithoutAFrame, 0);
   }
-  // Blanks that come later than a quarter period cost a short wait now and then, no frame.
-  const SimulatedRun run = simulate(240, 240.0, true, 0, 3 * kMs / 2);
-  EXPECT_GT(run.waits, 0);
-  EXPECT_EQ(run.refreshesWithoutAFrame, 0);
+  // Returns more than a quarter period late now and then cost a short wait, no frame.
+  const SimulatedRun jittery = simulate(240, 240.0, true, 0, 3 * kMs / 2);
+  EXPECT_GT(jittery.waits, 0);
+  EXPECT_EQ(jittery.refreshesWithoutAFrame, 0);
+  // A frame that began 5 ms late costs a wait or two after it, not a wait for every
+  // later frame.
+  const SimulatedRun outliers = simulate(144, 144.0, true, 0, kMs / 2, 5 * kMs);
+  EXPECT_LT(outliers.waits, outliers.frames / 10);
+  EXPECT_EQ(outliers.refreshesWithoutAFrame, 0);
 }
 
 TEST(FramePacing, APresentThatReturnsAtOnceIsHeldToTheRateDespiteLateWakeUps) {
   for (const std::uint32_t hz : {60u, 144u, 240u}) {
     SCOPED_TRACE(hz);
-    // A Present that takes less than a quarter of a period is not taken for a blank.
-    for (const std::int64_t presentTicks : {std::int64_t{0}, kTicks / hz / 5}) {
+    // A Present that takes less than an eighth of a period is not taken for a blank.
+    for (const std::int64_t presentTicks : {std::int64_t{0}, kTicks / hz / 10}) {
       const SimulatedRun run = simulate(hz, hz, false, presentTicks, 3 * kMs / 2);
       EXPECT_LE(run.frames, static_cast<int>(hz) * 10 + 1);  // never faster
       EXPECT_GE(run.frames, static_cast<int>(hz) * 10 * 99 / 100);
