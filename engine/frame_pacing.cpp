@@ -13,10 +13,6 @@ std::uint32_t fixedPauseMs(FrameResult result) {
   return 0;
 }
 
-std::int64_t ticksOfMs(std::uint32_t milliseconds, std::int64_t ticksPerSecond) {
-  return static_cast<std::int64_t>(milliseconds) * ticksPerSecond / 1000;
-}
-
 }  // namespace
 
 std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSecond) {
@@ -25,30 +21,38 @@ std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSe
   return period > 0 ? period : 1;
 }
 
-PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
-                         std::int64_t period, std::int64_t ticksPerSecond) {
-  if (ticksPerSecond <= 0) return {1000 / kFallbackRefreshHz, now};  // no counter to pace by
-  if (frame.result != FrameResult::kDrawn) {
-    const std::uint32_t pause = fixedPauseMs(frame.result);
-    return {pause, now + ticksOfMs(pause, ticksPerSecond)};
+std::uint32_t FramePacer::pauseAfterPass(const FrameReport& frame, std::int64_t start,
+                                         std::int64_t now, std::int64_t period,
+                                         std::int64_t ticksPerSecond) {
+  if (frame.result != FrameResult::kDrawn || ticksPerSecond <= 0) {
+    count_ = 0;  // frames start afresh after a pause
+    return frame.result != FrameResult::kDrawn ? fixedPauseMs(frame.result)
+                                               : 1000 / kFallbackRefreshHz;
   }
-  std::int64_t next = due + period;
-  if (next <= now) return {0, now};
-  // A Present that waited (an eighth of the period or more: the wait is short when the
-  // frame began late) has been paced by the blank, which may let it return up to a
-  // quarter period early: a rate is often reported rounded (59 for 59.94 Hz), and the
-  // return comes a little late or early. Earlier than that, only the excess is waited,
-  // so that a frame that began late (the return before came late) does not keep every
-  // later one late; and a Present kept waiting by a busy device, which may pass for one,
-  // still leaves the loop no faster than 4/3 the rate.
-  if (frame.presentTicks >= period / 8) {
-    next -= period / 4;
-    if (next <= now) return {0, now};
+  // A pass that began late only because the wait before it woke late counts from when
+  // it was due, so that lateness is not handed on.
+  if (count_ > 0 && start > due_) start = due_;
+  if (count_ < kWindow) {
+    starts_[(oldest_ + count_++) % kWindow] = start;
+  } else {
+    starts_[oldest_] = start;
+    oldest_ = (oldest_ + 1) % kWindow;
+  }
+  const std::int64_t sooner = frame.presentTicks >= period / 8 ? period / 4 : 0;
+  std::int64_t next = starts_[oldest_] + count_ * period - sooner;
+  if (next < start + period / 2) next = start + period / 2;
+  if (now - next >= period) {  // fallen behind
+    count_ = 0;
+    oldest_ = 0;
+    return 0;
+  }
+  if (next <= now) {
+    due_ = now;
+    return 0;
   }
   if (next - now > period) next = now + period;  // the counter went back: a period at most
-  const std::int64_t left = next - now;
-  const std::int64_t ms = (left * 1000 + ticksPerSecond - 1) / ticksPerSecond;
-  return {static_cast<std::uint32_t>(ms), next};
+  due_ = next;
+  return static_cast<std::uint32_t>(((next - now) * 1000 + ticksPerSecond - 1) / ticksPerSecond);
 }
 
 }  // namespace tarnevox

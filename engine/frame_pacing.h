@@ -1,5 +1,6 @@
 // How long the render loop waits after each pass: after a drawn frame only what remains
-// of one refresh period, so frames come at the display's pace; fixed pauses otherwise.
+// of the display's refresh period, so frames come at the display's pace; fixed pauses
+// otherwise.
 #pragma once
 
 #include <cstdint>
@@ -31,20 +32,33 @@ inline constexpr std::uint32_t kFailurePauseMs = 50;
 // One refresh period in counter ticks (at least one tick).
 std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSecond);
 
-struct PassPause {
-  std::uint32_t milliseconds;  // 0: the next pass starts at once
-  std::int64_t nextDue;        // counter value at which the next pass is due
-};
-
-// The wait after a pass that was due at `due` and ended at `now` (counter ticks).
+// Keeps the frames of one render loop at the display's pace.
 //
-// After a drawn frame the next one is due a period after this one was. A Present that
-// waited for the blank (it took an eighth of the period or more) has used the period up:
-// the next pass starts at once, though the blank let it return up to a quarter period
-// early. One that returned sooner leaves the rest of the period to wait, on a grid of its
-// own, so that a wait that wakes a little late does not slow the frames that follow. A
-// loop that has fallen behind starts afresh from now, never catching up with a burst.
-PassPause pauseAfterPass(const FrameReport& frame, std::int64_t due, std::int64_t now,
-                         std::int64_t period, std::int64_t ticksPerSecond);
+// A frame begins a period after the one before it began, measured over the last
+// kWindow frames: the next one begins no sooner than kWindow periods after the oldest of
+// them. So a wait that wakes a little late makes no later frame late, and one frame that
+// began late (its Present came back late) makes no later frame wait. A Present that
+// waited for the blank (it took an eighth of a period or more) has used its period up,
+// though the blank may let it return a quarter period sooner than that: a rate is often
+// reported rounded (59 for 59.94 Hz), and the return comes a little late or early. After
+// such a Present the next frame may begin that much sooner, and after one that returned
+// at once the loop waits out the rest of the period. Never are two frames less than half
+// a period apart, and a loop that has fallen a period behind starts afresh, without a
+// burst to catch up.
+class FramePacer {
+ public:
+  static constexpr int kWindow = 12;
+
+  // Milliseconds to wait after a pass that began at `start` and ended at `now` (counter
+  // ticks); 0: the next pass starts at once.
+  std::uint32_t pauseAfterPass(const FrameReport& frame, std::int64_t start, std::int64_t now,
+                               std::int64_t period, std::int64_t ticksPerSecond);
+
+ private:
+  std::int64_t starts_[kWindow] = {};  // when the last frames began, a ring from oldest_
+  int count_ = 0;
+  int oldest_ = 0;
+  std::int64_t due_ = 0;  // when the next pass is due to begin
+};
 
 }  // namespace tarnevox

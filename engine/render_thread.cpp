@@ -106,23 +106,23 @@ struct DisplayPace {
 void runRenderLoop(Renderer* renderer) {
   FineTimer timer;
   DisplayPace pace;
+  FramePacer pacer;
   FrameResult last = FrameResult::kNothingDrawn;
-  std::int64_t due = renderer->lastCounter;  // long past: the first pass starts at once
   while (InterlockedExchange(&renderer->running, 1) != 0 && !stopRequested(renderer)) {
-    advanceFrameClock(renderer);
+    advanceFrameClock(renderer);  // the pass begins at lastCounter
     animate(renderer);
     FrameReport frame = {FrameResult::kNothingDrawn, 0};
     if (windowCanBeSeen(renderer)) {
       pace.follow(renderer, last == FrameResult::kDrawn);
       frame = drawFrame(renderer);
     }
-    const PassPause pause = pauseAfterPass(frame, due, counterNow(renderer), pace.period,
-                                           renderer->counterFrequency);
-    if (pause.milliseconds > 0) {
+    const std::uint32_t pause =
+        pacer.pauseAfterPass(frame, renderer->lastCounter, counterNow(renderer), pace.period,
+                             renderer->counterFrequency);
+    if (pause > 0) {
       if (frame.result == FrameResult::kDrawn) timer.request();
-      pauseRenderThread(renderer, pause.milliseconds);
+      pauseRenderThread(renderer, pause);
     }
-    due = pause.nextDue;
     last = frame.result;
   }
 }
