@@ -5,7 +5,6 @@
 #include "common/color_access.h"
 #include "common/debug_log.h"
 #include "display/quad_batch.h"
-#include "engine/render_thread.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
@@ -45,7 +44,9 @@ void fillPresentParams(D3DPRESENT_PARAMETERS& params, BufferSize size) {
   params.AutoDepthStencilFormat = D3DFMT_D16;
   params.Flags = 0;
   params.FullScreen_RefreshRateInHz = 0;
-  params.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+  // Present waits for the vertical blank with a fine timer; the default interval waits on
+  // the system's coarse tick and can miss the blank after it.
+  params.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
 }
 
 DWORD behaviourFlags(const D3DCAPS9& caps) {
@@ -151,10 +152,7 @@ Status resetDevice(Renderer* renderer) {
   releaseAndClear(renderer->vertexBuffer);
   renderer->resetTick = resizeClockMs();
   const HRESULT result = renderer->device->Reset(&renderer->presentParams);
-  if (result == D3DERR_DEVICELOST) {
-    pauseRenderThread(renderer, 50);
-    return kStatusNothingDone;
-  }
+  if (result == D3DERR_DEVICELOST) return kStatusNothingDone;  // the device stays for later
   if (FAILED(result)) {
     releaseDisplay(renderer);
     return kStatusNothingDone;
@@ -188,6 +186,18 @@ std::uint32_t resizeClockMs() {
     return GetTickCount();
   }
   return static_cast<std::uint32_t>(now.QuadPart / (frequency.QuadPart / 1000));
+}
+
+std::uint32_t monitorRefreshRate(Renderer* renderer, HMONITOR monitor) {
+  IDirect3D9* d3d = renderer->d3d;
+  if (d3d == nullptr || monitor == nullptr) return 0;
+  const UINT adapters = d3d->GetAdapterCount();
+  for (UINT adapter = 0; adapter < adapters; ++adapter) {
+    if (d3d->GetAdapterMonitor(adapter) != monitor) continue;
+    D3DDISPLAYMODE mode = {};
+    return SUCCEEDED(d3d->GetAdapterDisplayMode(adapter, &mode)) ? mode.RefreshRate : 0;
+  }
+  return 0;
 }
 
 Status releaseDisplay(Renderer* renderer) {

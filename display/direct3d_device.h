@@ -28,6 +28,10 @@ Status resizeBackBuffer(Renderer* renderer, BufferSize size);
 // than the system tick, which may advance in steps of 16 ms.
 std::uint32_t resizeClockMs();
 
+// The refresh rate of the display mode of the adapter that drives `monitor`, in hertz; 0
+// when it is not known.
+std::uint32_t monitorRefreshRate(Renderer* renderer, HMONITOR monitor);
+
 // How the library reaches Direct3D. The plug-in uses the system loader; tests put a
 // recording double in its place.
 struct Direct3DLoader {

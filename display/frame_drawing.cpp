@@ -5,48 +5,49 @@
 #include "display/direct3d_device.h"
 #include "display/frame_geometry.h"
 #include "display/quad_batch.h"
-#include "engine/render_thread.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
 namespace {
 
-// 0 when the frame may go on, 1 when it must be skipped; a reset that made the device
-// and failed afterwards is reported.
-Status afterReset(Status reset) {
-  if (failed(reset)) DebugLog(L"Error: Failed to reset device.\n");
-  return reset == S_OK ? S_OK : kStatusNothingDone;
+// A reset that made the device and failed afterwards is reported. The frame goes on only
+// after a reset that worked; a lost device keeps its device for a later attempt, a reset
+// that failed otherwise has given the display up.
+FrameResult afterReset(Renderer* renderer, Status reset) {
+  if (reset == S_OK) return FrameResult::kDrawn;
+  if (failed(reset)) {
+    DebugLog(L"Error: Failed to reset device.\n");
+    return FrameResult::kFailed;
+  }
+  return renderer->device != nullptr ? FrameResult::kDeviceLost : FrameResult::kFailed;
 }
 
 // A window that changed size gets a back buffer of its new size once the size has held
 // for a moment, and at most every kResizeIntervalMs; until then Present scales the old
 // one into it.
-Status followWindowSize(Renderer* renderer) {
+FrameResult followWindowSize(Renderer* renderer) {
   const BufferSize current{renderer->presentParams.BackBufferWidth,
                            renderer->presentParams.BackBufferHeight};
   const BufferSize wanted = wantedBackBufferSize(renderer);
   if (!resizeDue(renderer->sizeWatch, current, wanted, resizeClockMs(), renderer->resetTick)) {
-    return S_OK;
+    return FrameResult::kDrawn;
   }
-  return afterReset(resizeBackBuffer(renderer, wanted));
+  return afterReset(renderer, resizeBackBuffer(renderer, wanted));
 }
 
 // After a loss the device may need a reset before the frame can go on, and after a
-// resize a back buffer of the window's size. Returns 0 when the frame may be drawn, 1
-// when it must be skipped.
-Status makeDeviceUsable(Renderer* renderer) {
+// resize a back buffer of the window's size. kDrawn when the frame may be drawn; sets
+// *troubled when it may, but the device answered with a failure.
+FrameResult makeDeviceUsable(Renderer* renderer, bool* troubled) {
   const HRESULT level = renderer->device->TestCooperativeLevel();
   if (SUCCEEDED(level)) return followWindowSize(renderer);
-  pauseRenderThread(renderer, 50);
-  if (level == D3DERR_DEVICELOST) {
-    pauseRenderThread(renderer, 50);
-    return kStatusNothingDone;
-  }
+  if (level == D3DERR_DEVICELOST) return FrameResult::kDeviceLost;
   if (level == D3DERR_DEVICENOTRESET) {
     // The reset that a loss needs takes the window's size as it is now.
-    return afterReset(resizeBackBuffer(renderer, wantedBackBufferSize(renderer)));
+    return afterReset(renderer, resizeBackBuffer(renderer, wantedBackBufferSize(renderer)));
   }
-  return S_OK;  // any other code: the frame is attempted as usual
+  *troubled = true;  // any other code: the frame is attempted as usual
+  return FrameResult::kDrawn;
 }
 
 void emitFrameQuads(Renderer* renderer) {
@@ -79,18 +80,17 @@ void drawSpectrum(Renderer* renderer) {
   LeaveCriticalSection(&renderer->lock);
 }
 
-Status drawFrame(Renderer* renderer) {
-  if (renderer->device == nullptr) return E_FAIL;
-  if (makeDeviceUsable(renderer) != S_OK) return kStatusNothingDone;
+FrameReport drawFrame(Renderer* renderer) {
+  if (renderer->device == nullptr) return {FrameResult::kNothingDrawn, 0};
+  bool troubled = false;
+  const FrameResult usable = makeDeviceUsable(renderer, &troubled);
+  if (usable != FrameResult::kDrawn) return {usable, 0};
   // A reset that reported a lost device leaves no buffer: never lock what is not there.
-  if (renderer->vertexBuffer == nullptr) {
-    pauseRenderThread(renderer, 50);
-    return kStatusNothingDone;
-  }
+  if (renderer->vertexBuffer == nullptr) return {FrameResult::kFailed, 0};
 
   IDirect3DDevice9* device = renderer->device;
   if (FAILED(device->BeginScene())) {
-    pauseRenderThread(renderer, 50);
+    troubled = true;
   } else {
     if (lockBatch(renderer) == S_OK) {
       emitFrameQuads(renderer);
@@ -98,10 +98,12 @@ Status drawFrame(Renderer* renderer) {
     }
     device->EndScene();
   }
-  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) {
-    pauseRenderThread(renderer, 50);
-  }
-  return S_OK;
+  // How long Present took tells the loop whether it waited for the blank.
+  LARGE_INTEGER before = {}, after = {};
+  QueryPerformanceCounter(&before);
+  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) troubled = true;
+  if (!QueryPerformanceCounter(&after)) after = before;
+  return {troubled ? FrameResult::kFailed : FrameResult::kDrawn, after.QuadPart - before.QuadPart};
 }
 
 }  // namespace tarnevox

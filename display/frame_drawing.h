@@ -1,13 +1,15 @@
 // One frame: device check and reset, the fading background, the mode's quads, present.
 #pragma once
 
-#include "common/status.h"
+#include "engine/frame_pacing.h"
 
 namespace tarnevox {
 
 class Renderer;
 
-Status drawFrame(Renderer* renderer);
+// What the frame came to and how long its Present took; it never waits itself, the render
+// loop decides every wait.
+FrameReport drawFrame(Renderer* renderer);
 void drawWaveform(Renderer* renderer);
 void drawSpectrum(Renderer* renderer);
 

@@ -4,6 +4,7 @@
 #include "display/direct3d_device.h"
 #include "display/frame_drawing.h"
 #include "engine/animate.h"
+#include "engine/frame_pacing.h"
 #include "engine/renderer.h"
 
 namespace tarnevox {
@@ -40,18 +41,89 @@ bool stopRequested(Renderer* renderer) {
   return WaitForSingleObject(renderer->stopEvent, 0) == WAIT_OBJECT_0;
 }
 
-// The event also ends a loop whose flag was raised after an early stop request had
-// already cleared it.
-void runRenderLoop(Renderer* renderer) {
-  while (InterlockedExchange(&renderer->running, 1) != 0 && !stopRequested(renderer)) {
-    advanceFrameClock(renderer);
-    animate(renderer);
-    if (windowCanBeSeen(renderer)) {
-      drawFrame(renderer);
-    } else {
-      pauseRenderThread(renderer, 50);
+// The counter now; after a failed read, the start of the pass.
+std::int64_t counterNow(Renderer* renderer) {
+  LARGE_INTEGER now;
+  return QueryPerformanceCounter(&now) ? now.QuadPart : renderer->lastCounter;
+}
+
+// Unless a program asks for a finer one, the system's timer ticks every 15.6 ms, and a
+// wait of a few milliseconds lasts a whole tick: too coarse for frames 4 to 17 ms apart.
+// The finer timer is asked for the first time the loop has to wait out a period itself
+// (a Present that waits for the blank needs none) and given back when the loop ends.
+// winmm.dll is loaded at run time, so that the library's imports stay as they are.
+class FineTimer {
+ public:
+  FineTimer() = default;
+  FineTimer(const FineTimer&) = delete;
+  FineTimer& operator=(const FineTimer&) = delete;
+  ~FineTimer() {
+    if (endPeriod_ != nullptr) endPeriod_(1);
+    if (winmm_ != nullptr) FreeLibrary(winmm_);
+  }
+
+  void request() {
+    if (requested_) return;
+    requested_ = true;
+    winmm_ = LoadLibraryW(L"winmm.dll");
+    if (winmm_ == nullptr) return;
+    const auto beginPeriod = timerFunction("timeBeginPeriod");
+    const auto endPeriod = timerFunction("timeEndPeriod");
+    if (beginPeriod != nullptr && endPeriod != nullptr && beginPeriod(1) == 0) {
+      endPeriod_ = endPeriod;
     }
-    pauseRenderThread(renderer, 10);
+  }
+
+ private:
+  using TimerPeriodFunction = UINT(WINAPI*)(UINT milliseconds);
+  TimerPeriodFunction timerFunction(const char* name) const {
+    return reinterpret_cast<TimerPeriodFunction>(
+        reinterpret_cast<void*>(GetProcAddress(winmm_, name)));
+  }
+
+  HMODULE winmm_ = nullptr;
+  TimerPeriodFunction endPeriod_ = nullptr;
+  bool requested_ = false;
+};
+
+// The refresh period of the monitor that the window is on: read again when the window
+// has moved to another monitor, and after a pass that drew nothing (a change of display
+// mode loses the device first).
+struct DisplayPace {
+  HMONITOR monitor = nullptr;
+  std::int64_t period = 0;
+
+  void follow(Renderer* renderer, bool drewLastPass) {
+    const HMONITOR now = MonitorFromWindow(renderer->window, MONITOR_DEFAULTTONEAREST);
+    if (now == monitor && period != 0 && drewLastPass) return;
+    monitor = now;
+    period = refreshPeriodTicks(monitorRefreshRate(renderer, now), renderer->counterFrequency);
+  }
+};
+
+// The event also ends a loop whose flag was raised after an early stop request had
+// already cleared it. Every wait of the render thread is made here, on the stop event.
+void runRenderLoop(Renderer* renderer) {
+  FineTimer timer;
+  DisplayPace pace;
+  FramePacer pacer;
+  FrameResult last = FrameResult::kNothingDrawn;
+  while (InterlockedExchange(&renderer->running, 1) != 0 && !stopRequested(renderer)) {
+    advanceFrameClock(renderer);  // the pass begins at lastCounter
+    animate(renderer);
+    FrameReport frame = {FrameResult::kNothingDrawn, 0};
+    if (windowCanBeSeen(renderer)) {
+      pace.follow(renderer, last == FrameResult::kDrawn);
+      frame = drawFrame(renderer);
+    }
+    const std::uint32_t pause =
+        pacer.pauseAfterPass(frame, renderer->lastCounter, counterNow(renderer), pace.period,
+                             renderer->counterFrequency);
+    if (pause > 0) {
+      if (frame.result == FrameResult::kDrawn) timer.request();
+      pauseRenderThread(renderer, pause);
+    }
+    last = frame.result;
   }
 }
 

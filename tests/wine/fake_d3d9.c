@@ -62,6 +62,9 @@ static HANDLE gBlock[FAKE_METHOD_COUNT];
 static DWORD gDevCaps;
 static DWORD gMaxTextureWidth;
 static DWORD gMaxTextureHeight;
+static UINT gRefreshRate;
+static FakeCallHook gHooks[FAKE_METHOD_COUNT];
+static void* gHookContexts[FAKE_METHOD_COUNT];
 static FakeObject* gObjects[OBJECT_CAPACITY];
 static unsigned gObjectCount;
 static unsigned gCreated[FAKE_KIND_COUNT];
@@ -155,7 +158,10 @@ static HRESULT record(FakeMethod method, HRESULT fallback, const char* format, .
 static HRESULT finish(FakeMethod method, HRESULT result) {
   HANDLE notify = gNotify[method];
   HANDLE block = gBlock[method];
+  FakeCallHook hook = gHooks[method];
+  void* context = gHookContexts[method];
   unlockFake();
+  if (hook != NULL) hook(context);
   if (notify != NULL) SetEvent(notify);
   if (block != NULL) WaitForSingleObject(block, INFINITE);
   return result;
@@ -276,6 +282,44 @@ static HRESULT WINAPI d3dGetDeviceCaps(IDirect3D9* self, UINT adapter, D3DDEVTYP
     caps->MaxTextureHeight = gMaxTextureHeight;
   }
   return finish(FAKE_D3D_GET_DEVICE_CAPS, result);
+}
+
+static UINT WINAPI d3dGetAdapterCount(IDirect3D9* self) {
+  FakeObject* object = (FakeObject*)self;
+  lockFake();
+  checkAlive(object, "GetAdapterCount");
+  record(FAKE_D3D_GET_ADAPTER_COUNT, D3D_OK, "d3d%u.GetAdapterCount()", object->id);
+  finish(FAKE_D3D_GET_ADAPTER_COUNT, D3D_OK);
+  return 1;
+}
+
+static HMONITOR WINAPI d3dGetAdapterMonitor(IDirect3D9* self, UINT adapter) {
+  const POINT origin = {0, 0};
+  FakeObject* object = (FakeObject*)self;
+  lockFake();
+  checkAlive(object, "GetAdapterMonitor");
+  record(FAKE_D3D_GET_ADAPTER_MONITOR, D3D_OK, "d3d%u.GetAdapterMonitor(%u)", object->id,
+         adapter);
+  finish(FAKE_D3D_GET_ADAPTER_MONITOR, D3D_OK);
+  return adapter == 0 ? MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY) : NULL;
+}
+
+static HRESULT WINAPI d3dGetAdapterDisplayMode(IDirect3D9* self, UINT adapter,
+                                               D3DDISPLAYMODE* mode) {
+  FakeObject* object = (FakeObject*)self;
+  HRESULT result;
+  lockFake();
+  checkAlive(object, "GetAdapterDisplayMode");
+  result = record(FAKE_D3D_GET_ADAPTER_DISPLAY_MODE, D3D_OK, "d3d%u.GetAdapterDisplayMode(%u)",
+                  object->id, adapter);
+  if (adapter != 0) result = D3DERR_INVALIDCALL;
+  if (mode != NULL && SUCCEEDED(result)) {
+    mode->Width = 1280;
+    mode->Height = 1024;
+    mode->RefreshRate = gRefreshRate;
+    mode->Format = D3DFMT_X8R8G8B8;
+  }
+  return finish(FAKE_D3D_GET_ADAPTER_DISPLAY_MODE, result);
 }
 
 static HRESULT WINAPI d3dCreateDevice(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
@@ -538,6 +582,9 @@ static BOOL CALLBACK fillTables(PINIT_ONCE once, PVOID parameter, PVOID* context
   gD3dVtbl.AddRef = d3dAddRef;
   gD3dVtbl.Release = d3dRelease;
   gD3dVtbl.GetDeviceCaps = d3dGetDeviceCaps;
+  gD3dVtbl.GetAdapterCount = d3dGetAdapterCount;
+  gD3dVtbl.GetAdapterMonitor = d3dGetAdapterMonitor;
+  gD3dVtbl.GetAdapterDisplayMode = d3dGetAdapterDisplayMode;
   gD3dVtbl.CreateDevice = d3dCreateDevice;
 
   fillWithStubs(&gDeviceVtbl, sizeof gDeviceVtbl);
@@ -693,6 +740,8 @@ void fake_d3d9_reset(void) {
   memset(gScriptCounts, 0, sizeof gScriptCounts);
   memset(gNotify, 0, sizeof gNotify);
   memset(gBlock, 0, sizeof gBlock);
+  memset(gHooks, 0, sizeof gHooks);
+  gRefreshRate = 0;
   memset(gCreated, 0, sizeof gCreated);
   gDevCaps = 0;
   gMaxTextureWidth = 0;
@@ -729,6 +778,19 @@ void fake_d3d9_set_max_texture(DWORD width, DWORD height) {
   lockFake();
   gMaxTextureWidth = width;
   gMaxTextureHeight = height;
+  unlockFake();
+}
+
+void fake_d3d9_set_refresh_rate(UINT hz) {
+  lockFake();
+  gRefreshRate = hz;
+  unlockFake();
+}
+
+void fake_d3d9_hook(FakeMethod method, FakeCallHook hook, void* context) {
+  lockFake();
+  gHooks[method] = hook;
+  gHookContexts[method] = context;
   unlockFake();
 }
 

@@ -30,6 +30,9 @@ typedef enum FakeMethod {
   FAKE_DIRECT3D_CREATE9,    /* a negative script result makes it return null */
   FAKE_D3D_GET_DEVICE_CAPS,
   FAKE_D3D_CREATE_DEVICE,
+  FAKE_D3D_GET_ADAPTER_COUNT,
+  FAKE_D3D_GET_ADAPTER_MONITOR,
+  FAKE_D3D_GET_ADAPTER_DISPLAY_MODE,
   FAKE_TEST_COOPERATIVE_LEVEL,
   FAKE_RESET,
   FAKE_PRESENT,
@@ -82,6 +85,15 @@ void fake_d3d9_script(FakeMethod method, unsigned first, unsigned last, HRESULT 
  * reports (0 after a reset). */
 void fake_d3d9_set_dev_caps(DWORD devCaps);
 void fake_d3d9_set_max_texture(DWORD width, DWORD height);
+
+/* The refresh rate that IDirect3D9::GetAdapterDisplayMode reports for the one adapter,
+ * whose monitor is the primary one (0 after a reset, as Wine reports under Xvfb). */
+void fake_d3d9_set_refresh_rate(UINT hz);
+
+/* After recording a call of method (and before any notify and block below), call hook
+ * with context on the calling thread; a null hook clears. */
+typedef void (*FakeCallHook)(void* context);
+void fake_d3d9_hook(FakeMethod method, FakeCallHook hook, void* context);
 
 /* After recording a call of method, set notifyEvent (if any), then wait on blockEvent
  * (if any) before returning. Null clears. */

@@ -1,11 +1,13 @@
 // The render thread against the recording Direct3D 9 stand-in: the start hand-over, the
-// loop and its visibility test, the frame clock, the failed start and the stop, including
-// a thread that hangs inside Present.
+// loop and its visibility test, the frame clock, the pace of frames, the failed start and
+// the stop, including a thread that hangs inside Present.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -52,11 +54,52 @@ BOOL WINAPI setEventThenPause(HANDLE event) {
   return result;
 }
 
+// A display simulated on a clock of the test's own. While it is on, the counter reads
+// that clock, which moves only when a frame is drawn (a millisecond from its BeginScene),
+// when Present waits for the next blank (if it does) and when the render thread waits on
+// its stop event, each wait being recorded: so the pace is counted exactly, whatever the
+// machine's load.
+struct SimulatedDisplay {
+  std::atomic<bool> on{false};
+  std::atomic<std::int64_t> now{0};
+  std::int64_t ticksPerSecond = 0;
+  std::int64_t period = 0;
+  bool presentWaits = false;
+  Renderer* renderer = nullptr;
+  // Written by the render thread, read once it has ended.
+  std::vector<std::int64_t> presents;  // when each Present returned
+  std::vector<DWORD> waits;            // the milliseconds of each wait on the stop event
+};
+SimulatedDisplay gDisplay;
+
+void drawOnSimulatedDisplay(void*) { gDisplay.now += gDisplay.ticksPerSecond / 1000; }
+
+void presentOnSimulatedDisplay(void*) {
+  const std::int64_t now = gDisplay.now.load();
+  if (gDisplay.presentWaits) gDisplay.now = (now / gDisplay.period + 1) * gDisplay.period;
+  gDisplay.presents.push_back(gDisplay.now.load());
+}
+
 BOOL WINAPI readCounterUnlessFailing(LARGE_INTEGER* counter) {
   static const auto system =
       systemFunction<BOOL(WINAPI*)(LARGE_INTEGER*)>("QueryPerformanceCounter");
   if (GetCurrentThreadId() == gCounterFailsOnThread.load()) return FALSE;
+  if (gDisplay.on) {
+    counter->QuadPart = gDisplay.now.load();
+    return TRUE;
+  }
   return system(counter);
+}
+
+DWORD WINAPI waitOnSimulatedClock(HANDLE handle, DWORD milliseconds) {
+  static const auto system =
+      systemFunction<DWORD(WINAPI*)(HANDLE, DWORD)>("WaitForSingleObject");
+  if (gDisplay.on && milliseconds != 0 && handle == gDisplay.renderer->stopEvent) {
+    gDisplay.waits.push_back(milliseconds);
+    gDisplay.now += milliseconds * gDisplay.ticksPerSecond / 1000;
+    return system(handle, 0);  // a stop still ends it
+  }
+  return system(handle, milliseconds);
 }
 
 HANDLE WINAPI createThreadUnlessFailing(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
@@ -414,8 +457,53 @@ TEST_F(FakeRenderThreadTest, ThreadHungInPresentIsTerminatedAfterTwoSeconds) {
   CloseHandle(never);
 }
 
-// Every pause of the render thread (the loop's, a lost device's, a failed Present's) is
-// this one: a stop request ends it at once, whatever its length.
+// Frames at the pace of a 144 Hz display: after a Present that waits for the blank the
+// loop waits no more, and every refresh gets a frame; after one that returns at once the
+// loop waits out the rest of each period itself, no faster than the display.
+TEST_F(FakeRenderThreadTest, FramesComeAtTheDisplaysPace) {
+  for (const bool presentWaits : {true, false}) {
+    SCOPED_TRACE(presentWaits ? "Present waits for the blank" : "Present returns at once");
+    fake_d3d9_reset();
+    fake_d3d9_set_refresh_rate(144);
+    fake_d3d9_hook(FAKE_BEGIN_SCENE, drawOnSimulatedDisplay, nullptr);
+    fake_d3d9_hook(FAKE_PRESENT, presentOnSimulatedDisplay, nullptr);
+    gDisplay.ticksPerSecond = renderer_->counterFrequency;
+    gDisplay.period = renderer_->counterFrequency / 144;
+    gDisplay.presentWaits = presentWaits;
+    gDisplay.renderer = renderer_;
+    gDisplay.presents.clear();
+    gDisplay.waits.clear();
+    gDisplay.now = 1000 * gDisplay.period;
+    gDisplay.on = true;
+    start();
+    for (int tries = 0; tries < 1000 && fake_d3d9_count(FAKE_PRESENT) < 200; ++tries) Sleep(10);
+    EXPECT_EQ(stopThread(renderer_), 0);
+    gDisplay.on = false;
+    EXPECT_EQ(exitCode(), 0u);
+
+    const std::vector<std::int64_t>& presents = gDisplay.presents;
+    const std::vector<DWORD>& waits = gDisplay.waits;
+    ASSERT_GE(presents.size(), 200u);
+    EXPECT_EQ(fake_d3d9_count(FAKE_D3D_GET_ADAPTER_DISPLAY_MODE), 1u);  // read once, not per frame
+    const std::int64_t span = presents.back() - presents.front();
+    const auto frames = static_cast<std::int64_t>(presents.size()) - 1;
+    if (presentWaits) {
+      EXPECT_EQ(waits, std::vector<DWORD>{});
+      EXPECT_EQ(span, frames * gDisplay.period) << "a refresh went without a frame";
+    } else {
+      ASSERT_GE(waits.size(), presents.size() - 1) << "a frame was not followed by a wait";
+      EXPECT_LE(*std::max_element(waits.begin(), waits.end()), 7u);  // the rest of 6.9 ms
+      EXPECT_LE(frames, span / gDisplay.period + 1) << "faster than the display";
+      EXPECT_GE(frames * 100, span / gDisplay.period * 98) << "well below the display's rate";
+    }
+    delete renderer_;
+    closeHandles();
+    makeRenderer();
+  }
+}
+
+// Every pause of the render thread (after a frame, a lost device, a failure) is this one:
+// a stop request ends it at once, whatever its length.
 DWORD WINAPI pauseForAMinute(LPVOID renderer) {
   pauseRenderThread(static_cast<Renderer*>(renderer), 60000);
   return 0;
@@ -475,6 +563,8 @@ extern "C" {
 BOOL(WINAPI* slotSetEvent)(HANDLE) IMPORT_SLOT(SetEvent, 4) = setEventThenPause;
 BOOL(WINAPI* slotQueryPerformanceCounter)(LARGE_INTEGER*)
     IMPORT_SLOT(QueryPerformanceCounter, 4) = readCounterUnlessFailing;
+DWORD(WINAPI* slotWaitForSingleObject)(HANDLE, DWORD) IMPORT_SLOT(WaitForSingleObject, 8) =
+    waitOnSimulatedClock;
 HANDLE(WINAPI* slotCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
                                  DWORD, LPDWORD) IMPORT_SLOT(CreateThread, 24) =
     createThreadUnlessFailing;

@@ -24,18 +24,20 @@ struct ResourceCounts {
   SIZE_T privateBytes = 0;     // committed memory of this process alone
 };
 
-inline unsigned countThreads() {
+inline std::vector<DWORD> threadIds() {
+  std::vector<DWORD> ids;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  unsigned count = 0;
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
   }
   CloseHandle(snapshot);
-  return count;
+  return ids;
 }
+
+inline unsigned countThreads() { return static_cast<unsigned>(threadIds().size()); }
 
 inline unsigned countKernelHandles() {
   struct Entry {

@@ -2,11 +2,12 @@
 //
 // Put beside a program and loaded in place of the system's Direct3D 9 (under Wine with
 // WINEDLLOVERRIDES="d3d9=n,b"), it forwards Direct3DCreate9 to the system's d3d9.dll and
-// replaces two entries of the virtual tables it gets back: IDirect3D9::CreateDevice, so
+// replaces entries of the virtual tables it gets back: IDirect3D9::CreateDevice, so
 // that each new device's Present can be replaced in turn, and that Present, which copies
 // every Nth frame's back buffer to a file before the real Present shows it, or, in the
 // count mode, only logs when Presents happen and at which back-buffer size (for
-// measuring frame rates and how soon a resized window gets frames of its size). The
+// measuring frame rates and how soon a resized window gets frames of its size) and the
+// display mode that the system reports when asked for it. The
 // program and the DLLs it loads are unchanged and unaware. Settings come from the environment
 // when a device is created (see capture_settings.h); two of them stand in for a broken
 // system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver.
@@ -26,7 +27,8 @@ namespace tarnevox {
 
 namespace {
 
-constexpr unsigned kCreateDeviceSlot = 16;  // IDirect3D9::CreateDevice
+constexpr unsigned kAdapterDisplayModeSlot = 8;  // IDirect3D9::GetAdapterDisplayMode
+constexpr unsigned kCreateDeviceSlot = 16;       // IDirect3D9::CreateDevice
 constexpr unsigned kPresentSlot = 17;       // IDirect3DDevice9::Present
 
 using Direct3DCreate9Function = IDirect3D9*(WINAPI*)(UINT sdkVersion);
@@ -35,6 +37,8 @@ using CreateDeviceFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT 
                                                          DWORD flags,
                                                          D3DPRESENT_PARAMETERS* parameters,
                                                          IDirect3DDevice9** device);
+using AdapterDisplayModeFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT adapter,
+                                                               D3DDISPLAYMODE* mode);
 using PresentFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self, const RECT* source,
                                                     const RECT* destination, HWND window,
                                                     const RGNDATA* dirtyRegion);
@@ -136,6 +140,22 @@ void countPresent(IDirect3DDevice9* device) {
   if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
 }
 
+// "display mode WxH at R Hz" in the count mode's log, for the rate the system reports.
+HRESULT STDMETHODCALLTYPE logAdapterDisplayMode(IDirect3D9* self, UINT adapter,
+                                                D3DDISPLAYMODE* mode) {
+  auto get =
+      reinterpret_cast<AdapterDisplayModeFunction>(originalSlot(self, kAdapterDisplayModeSlot));
+  const HRESULT result = get(self, adapter, mode);
+  if (SUCCEEDED(result) && mode != nullptr && gCapture.log != INVALID_HANDLE_VALUE) {
+    char line[64];
+    const int length = std::snprintf(line, sizeof line, "display mode %ux%u at %u Hz\n",
+                                     mode->Width, mode->Height, mode->RefreshRate);
+    DWORD written = 0;
+    if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
+  }
+  return result;
+}
+
 HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
                                             const RECT* destination, HWND window,
                                             const RGNDATA* dirtyRegion) {
@@ -185,6 +205,7 @@ extern "C" IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
   IDirect3D9* d3d = gSystemCreate(sdkVersion);
   if (d3d != nullptr) {
     patchSlot(d3d, kCreateDeviceSlot, reinterpret_cast<void*>(&createDeviceAndPatch));
+    patchSlot(d3d, kAdapterDisplayModeSlot, reinterpret_cast<void*>(&logAdapterDisplayMode));
   }
   return d3d;
 }
