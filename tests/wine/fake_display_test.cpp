@@ -601,7 +601,7 @@ TEST_F(FakeDisplayTest, EachTripToFullScreenAndBackResetsOnceToTheNewSize) {
   // Passes as the render thread makes them, until every size has held and been taken.
   auto drawUntilSettled = [this] {
     for (int pass = 0; pass < 4; ++pass) {
-      EXPECT_EQ(drawFrame(renderer_), 0);
+      EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
       Sleep(std::max(kResizeSettleMs, kResizeIntervalMs) + 10);
     }
   };
