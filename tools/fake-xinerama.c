@@ -38,19 +38,19 @@ int XineramaIsActive(void *display) {
 
 /* Freed by the caller with XFree, which is free(). */
 ScreenInfo *XineramaQueryScreens(void *display, int *count) {
-  const char *spec = getenv("TARNEVOX_MONITORS");
+  const char *layout = getenv("TARNEVOX_MONITORS");
   ScreenInfo *screens = calloc(kMostMonitors, sizeof *screens);
   int n = 0, width, height, left, top, used;
   (void)display;
-  while (screens != NULL && spec != NULL && n < kMostMonitors &&
-         sscanf(spec, " %dx%d+%d+%d%n", &width, &height, &left, &top, &used) == 4) {
+  while (screens != NULL && layout != NULL && n < kMostMonitors &&
+         sscanf(layout, " %dx%d+%d+%d%n", &width, &height, &left, &top, &used) == 4) {
     screens[n].screen_number = n;
     screens[n].x_org = (short)left;
     screens[n].y_org = (short)top;
     screens[n].width = (short)width;
     screens[n].height = (short)height;
     ++n;
-    spec += used;
+    layout += used;
   }
   *count = n;
   if (n == 0) {

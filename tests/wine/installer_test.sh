@@ -101,19 +101,21 @@ player_alone=$(state)
 printf 'an older vis_tarnevox.dll\n' >"$player/Plugins/vis_tarnevox.dll"
 before_install=$(state)
 
-echo "== The player is running"
-start_helper window "Winamp v1.x"
-run_setup /S
-[ $? -eq 3 ] || fail "setup with the player running did not exit with 3"
-stop_helper
-[ "$(state)" = "$before_install" ] || fail "a setup refused for a running player changed something"
-
-echo "== The old plug-in is held open by another program"
-start_helper hold "$player_win\\Plugins\\vis_tarnevox.dll"
-run_setup /S
-[ $? -eq 4 ] || fail "setup with a held plug-in did not exit with 4"
-stop_helper
-[ "$(state)" = "$before_install" ] || fail "a setup refused for a held plug-in changed something"
+# A silent setup while a helper process holds something: the exit code, and nothing changed.
+refused_while() {  # code what helper-arguments...
+  code=$1
+  what=$2
+  shift 2
+  echo "== Refused: $what"
+  start_helper "$@"
+  run_setup /S
+  [ $? -eq "$code" ] || fail "setup with $what did not exit with $code"
+  stop_helper
+  [ "$(state)" = "$before_install" ] || fail "a setup refused for $what changed something"
+}
+refused_while 3 "the player running" window "Winamp v1.x"
+refused_while 4 "the old plug-in held open by another program" \
+  hold "$player_win\\Plugins\\vis_tarnevox.dll"
 
 echo "== Silent install over the older plug-in, twice"
 run_setup /S || fail "silent install failed"
