@@ -22,8 +22,9 @@ native i686 x86_64 native-asan: deps
 	cmake --build --preset $@ -j $(JOBS)
 
 # The i686 tests run the shipping DLL under the 32-bit Wine of a chroot in the build tree
-# (made on first use, a few minutes); where it cannot be made they are skipped, and the
-# line before them says why. One at a time: the chroot runs one program at a time.
+# (made on first use, a few minutes), once with Debian 12's Wine 8 and once with Debian
+# 13's Wine 10; where a chroot cannot be made its tests are skipped, and the line before
+# them says why. One at a time: a chroot runs one program at a time.
 test: native native-asan i686 x86_64
 	ctest --preset native -j $(JOBS)
 	ctest --preset native-asan -j $(JOBS)
@@ -33,6 +34,9 @@ test: native native-asan i686 x86_64
 	@sha256sum build/i686/bin/vis_tarnevox.dll build/i686/bin/capture/vis_tarnevox.dll
 	@tools/wine32-root.sh prepare build/i686/wine32-root || [ $$? -eq 77 ]
 	ctest --preset i686
+	@echo "== The same under Debian 13's Wine 10 in build/i686/wine10-root, with the screen test:"
+	@tools/wine32-root.sh --wine 10 prepare build/i686/wine10-root || [ $$? -eq 77 ]
+	ctest --preset i686-wine10
 
 demo: i686 x86_64
 	tools/demo.sh

@@ -1,11 +1,19 @@
 /* A stand-in for libXinerama.so.1 that tells Wine the X screen is split into the monitors
  * listed in TARNEVOX_MONITORS ("1800x1200+0+0 1280x1024+1800+0": width x height + left +
  * top each). Xvfb cannot place its screens side by side, and Wine reads monitors from
- * RandR outputs or, without RandR, from Xinerama; so tools/private-wine.sh starts Xvfb
+ * RandR outputs or, without RandR, from Xinerama; so tools/private-wine.sh and tools/wine32-root.sh start Xvfb
  * without RandR and puts this library first on Wine's library path. Nothing but the
- * layout is made up: the pixels are the one X screen's. */
-#include <stdio.h>
-#include <stdlib.h>
+ * layout is made up: the pixels are the one X screen's.
+ *
+ * Built in both widths with -nostdlib and without system headers (there are no 32-bit
+ * development files here): the few C library functions it calls are declared below and
+ * found in the process's C library once it is loaded. */
+typedef __SIZE_TYPE__ size_t;
+char *getenv(const char *name);
+void *calloc(size_t count, size_t size);
+void free(void *memory);
+int sscanf(const char *text, const char *format, ...);
+#define NULL ((void *)0)
 
 typedef struct {
   int screen_number;

@@ -22,6 +22,7 @@
 # Both exit with 77, after one line on stderr, when the system's winex11.so is not the one
 # the patch was made for (Debian's 8.0~repack-4, amd64): the caller skips.
 set -eu
+script=$0
 . "$(dirname "$0")/wine-lib.sh"
 
 system_unix=/usr/lib/x86_64-linux-gnu/wine/x86_64-unix
@@ -80,14 +81,6 @@ build() {
   mv "$dir.tmp" "$dir"
 }
 
-# The X screen's size that holds every monitor of the layout "$1".
-layout_screen() {
-  echo "$1" | tr ' ' '\n' | awk -F'[x+]' 'NF == 4 {
-      if ($1 + $3 > w) w = $1 + $3
-      if ($2 + $4 > h) h = $2 + $4
-    } END { if (w > 0) printf "%dx%d\n", w, h }'
-}
-
 # Runs "$@" with DISPLAY, WINEPREFIX and TARNEVOX_WINE set for the copy in DIR.
 within() {
   dir=$1
@@ -118,13 +111,11 @@ within() {
     if [ -n "${TARNEVOX_PRIVATE_MONITORS:-}" ]; then
       screen=$(layout_screen "$TARNEVOX_PRIVATE_MONITORS")
       [ -n "$screen" ] || { echo "private Wine: no monitors in '$TARNEVOX_PRIVATE_MONITORS'" >&2; exit 2; }
-      mkdir -p "$dir/monitors"
-      cc -shared -fPIC -O2 -o "$dir/monitors/libXinerama.so.1" "$(dirname "$0")/fake-xinerama.c" ||
-        skip "cannot build tools/fake-xinerama.c"
+      build_fake_xinerama "$dir/monitors" || skip "cannot build tools/fake-xinerama.c"
       # Without RandR, Wine takes its monitors from Xinerama, that is from the library.
       layout_options="-extension RANDR"
       export TARNEVOX_MONITORS="$TARNEVOX_PRIVATE_MONITORS"
-      export LD_LIBRARY_PATH="$dir/monitors${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+      export LD_LIBRARY_PATH="$dir/monitors/64${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
     fi
     # shellcheck disable=SC2086  # one option per word
     start_xvfb "$screen" +extension Composite +extension GLX $layout_options || exit 1

@@ -46,3 +46,24 @@ prepare_prefix() {
   "$2" -w || true
   touch "$WINEPREFIX/.tarnevox-ready"
 }
+
+# The X screen's size that holds every monitor of the layout "$1" ("1800x1200+0+0
+# 1280x1024+1800+0": width x height + left + top each).
+layout_screen() {
+  echo "$1" | tr ' ' '\n' | awk -F'[x+]' 'NF == 4 {
+      if ($1 + $3 > w) w = $1 + $3
+      if ($2 + $4 > h) h = $2 + $4
+    } END { if (w > 0) printf "%dx%d\n", w, h }'
+}
+
+# Builds tools/fake-xinerama.c into DIR/64 and DIR/32 (both widths: a 64-bit prefix runs
+# 64-bit service processes beside 32-bit programs); the loader skips the one of the
+# other width on LD_LIBRARY_PATH. It needs nothing but the C library, so no 32-bit
+# development files either. DIR
+build_fake_xinerama() {
+  source=$(dirname "$script")/fake-xinerama.c
+  for bits in 64 32; do
+    mkdir -p "$1/$bits"
+    cc -m$bits -shared -fPIC -nostdlib -O2 -o "$1/$bits/libXinerama.so.1" "$source" || return 1
+  done
+}

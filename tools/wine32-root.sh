@@ -1,26 +1,35 @@
 #!/bin/sh
-# A Debian 12 chroot with 32-bit Wine, in which the 32-bit build's Windows programs run
+# A Debian chroot with 32-bit Wine, in which the 32-bit build's Windows programs run
 # with the shipping DLL. The machine's own Wine is 64-bit only, and its i386 packages
 # cannot be installed beside the amd64 ones (the security suite's i386 index does not
-# match), so the chroot is made from Debian's main suite alone, where both agree, with
-# the same Wine 8 as the machine's. Nothing of the machine is changed.
+# match), so the chroot is made from Debian's main suite alone, where both agree. Two
+# releases: Debian 12's, with the same Wine 8 as the machine's (the default), and, with
+# --wine 10, Debian 13's Wine 10, in both widths, as today's distributions ship it.
+# Nothing of the machine is changed.
 #
-#   wine32-root.sh build ROOT              make the chroot in ROOT (once; again when its
-#                                          package list or this script's version changes)
-#   wine32-root.sh prepare ROOT            build, make the Wine prefix, print Wine's version
-#   wine32-root.sh run ROOT PROGRAM ARGS   run a Windows program with the chroot's Wine
-#   wine32-root.sh with ROOT COMMAND ARGS  run a command in the chroot, with
+#   wine32-root.sh [--wine 10] build ROOT              make the chroot in ROOT (once; again
+#                                          when its package list or this script's version
+#                                          changes)
+#   wine32-root.sh [--wine 10] prepare ROOT            build, make the Wine prefix, print
+#                                          Wine's version
+#   wine32-root.sh [--wine 10] run ROOT PROGRAM ARGS   run a Windows program with the
+#                                          chroot's Wine
+#   wine32-root.sh [--wine 10] with ROOT COMMAND ARGS  run a command in the chroot, with
 #                                          "$TARNEVOX_WINE" set to its Wine loader
 #
-# ROOT lives in a build tree (build/i686/wine32-root); the folder that holds it is bound
-# into the chroot at the same path, writable, so programs, DLLs and files of that tree
-# keep their paths (give them as absolute paths, or relative ones from a working folder
-# in the tree). No other folder of the machine is writable in it. Each run is one at a
-# time, in mount and PID namespaces of its own: /proc, /dev, a private /tmp, the build
-# tree and an Xvfb of its own exist only for it, and when it ends, also when it is
-# killed, every mount and every process it started end with it. The prefix is ROOT's
-# /wineprefix (a 64-bit prefix, in which 32-bit programs run as on 64-bit Windows).
-# TARNEVOX_DEBIAN_MIRROR names another Debian mirror for the build.
+# ROOT lives in a build tree (build/i686/wine32-root; with Wine 10, a ROOT named
+# wine32-root means its sibling wine10-root, see chosen_root); the folder
+# that holds it is bound into the chroot at the same path, writable, so programs, DLLs and
+# files of that tree keep their paths (give them as absolute paths, or relative ones from
+# a working folder in the tree). No other folder of the machine is writable in it. Each
+# run is one at a time, in mount and PID namespaces of its own: /proc, /dev, a private
+# /tmp, the build tree and an Xvfb of its own exist only for it, and when it ends, also
+# when it is killed, every mount and every process it started end with it. The prefix is
+# ROOT's /wineprefix (a 64-bit prefix, in which 32-bit programs run as on 64-bit Windows).
+# TARNEVOX_DEBIAN_MIRROR names another Debian mirror for the build. For run and with:
+# TARNEVOX_PRIVATE_MONITORS ("1800x1200+0+0 1280x1024+1800+0") makes Wine see those
+# monitors side by side on one X screen (tools/fake-xinerama.c), and TARNEVOX_LOG_PIXELS
+# the system DPI the prefix has for the run (96 unless set; 144 is a scale of 150 %).
 #
 # Every verb exits 77, after one line on stderr, where the chroot cannot be made or the
 # machine cannot run 32-bit programs: the caller skips.
@@ -28,19 +37,29 @@ set -eu
 script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 . "$(dirname "$script")/wine-lib.sh"
 
+# The release, chosen once and handed down to this script's own later runs.
+if [ "${1:-}" = --wine ]; then
+  export TARNEVOX_CHROOT_WINE="${2:-}"
+  shift 2 || true
+fi
+case ${TARNEVOX_CHROOT_WINE:=8} in
+  8) suite=bookworm; extras=imagemagick-6.q16 ;;
+  10) suite=trixie; extras="imagemagick-7.q16 xauth" ;;
+  *) echo "wine32-root.sh: no chroot with Wine '$TARNEVOX_CHROOT_WINE' (8 or 10)" >&2; exit 2 ;;
+esac
+
 # Bumped whenever a change here needs the chroot made again.
 version=1
-suite=bookworm
 mirror=${TARNEVOX_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # Wine for both halves of a 64-bit prefix, the X and OpenGL libraries its display driver
 # and Direct3D load (Mesa's llvmpipe), Xvfb, and ImageMagick's import for screenshots.
 x_libraries="libgl1 libglx-mesa0 libgl1-mesa-dri libxcomposite1 libxcursor1 libxfixes3
   libxi6 libxinerama1 libxrandr2 libxrender1 libxxf86vm1"
-packages="wine wine64 wine32:i386 xvfb imagemagick-6.q16 $x_libraries
+packages="wine wine64 wine32:i386 xvfb $extras $x_libraries
   $(for p in $x_libraries; do printf '%s:i386 ' "$p"; done)"
 
 skip() {
-  echo "32-bit Wine chroot skipped: $*" >&2
+  echo "Wine $TARNEVOX_CHROOT_WINE chroot skipped: $*" >&2
   exit 77
 }
 
@@ -92,7 +111,7 @@ make_root() {
   [ "$(cat "$root/.tarnevox-ready" 2>/dev/null)" = "$stamp" ] && return 0
   log=$root.log
   started=$(date +%s)
-  echo "Making the 32-bit Wine chroot in $root (a few minutes; log: $log)" >&2
+  echo "Making the Wine $TARNEVOX_CHROOT_WINE chroot ($suite) in $root (a few minutes; log: $log)" >&2
   # Nothing is mounted under either in this new namespace; should anything be, rm stays
   # off it.
   rm -rf --one-file-system "$root.new"
@@ -108,11 +127,11 @@ make_root() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
     apt-get clean' sh $packages >>"$log" 2>&1 ||
-    skip "apt-get could not install 32-bit Wine in the chroot (log: $log)"
+    skip "apt-get could not install Wine in the chroot (log: $log)"
   echo "$stamp" >"$root.new/.tarnevox-ready"
   rm -rf --one-file-system "$root"
   mv "$root.new" "$root"
-  echo "Made the 32-bit Wine chroot in $(( $(date +%s) - started )) s" >&2
+  echo "Made the Wine $TARNEVOX_CHROOT_WINE chroot in $(( $(date +%s) - started )) s" >&2
 }
 
 # Runs "$@" in mount and PID namespaces of their own, which end with this shell however
@@ -139,10 +158,19 @@ lock_and_build() {
   contained sh "$script" make-root "$1" || exit $?
 }
 
+# The chroot of the release chosen: a tree's Wine 10 chroot lives beside its Wine 8 one,
+# so that the same test list runs in either (the test preset i686-wine10 chooses 10
+# through the environment). ROOT
+chosen_root() {
+  mkdir -p "$(dirname "$1")"
+  name=$(basename "$1")
+  [ "$TARNEVOX_CHROOT_WINE" = 10 ] && [ "$name" = wine32-root ] && name=wine10-root
+  echo "$(cd "$(dirname "$1")" && pwd)/$name"
+}
+
 # Runs "$@" in the chroot. ROOT VERB ARGS, VERB being run or with.
 within() {
-  mkdir -p "$(dirname "$1")"
-  root=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  root=$(chosen_root "$1")
   shift
   # The folder that holds ROOT is bound into the chroot writable: a build tree, nothing more.
   [ -f "$(dirname "$root")/CMakeCache.txt" ] ||
@@ -150,6 +178,10 @@ within() {
   lock_and_build "$root"
   "$root/usr/lib/i386-linux-gnu/ld-linux.so.2" --version >/dev/null 2>&1 ||
     skip "this machine does not run 32-bit programs"
+  # Built here, where there is a compiler, into the tree that the chroot sees.
+  if [ -n "${TARNEVOX_PRIVATE_MONITORS:-}" ]; then
+    build_fake_xinerama "$root-monitors" || skip "cannot build tools/fake-xinerama.c"
+  fi
   contained sh "$script" enter "$root" "$PWD" "$@" || exit $?
 }
 
@@ -170,7 +202,7 @@ enter() {
   case $cwd in "$tree" | "$tree"/*) ;; *) cwd=/ ;; esac
   # Not exec: as the namespace's first process it must outlive everything it starts.
   status=0
-  TARNEVOX_CWD=$cwd PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+  TARNEVOX_ROOT=$root TARNEVOX_CWD=$cwd PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
     chroot "$root" sh "/opt/tarnevox/$(basename "$script")" chrooted "$@" || status=$?
   exit $status
 }
@@ -188,11 +220,27 @@ chrooted() {
   export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
   unset WINESERVER WINELOADER DISPLAY
   trap 'end_wine "$server" "$WINEPREFIX"; stop_xvfb' EXIT
-  start_xvfb 1280x1100 || exit 1
+  if [ -n "${TARNEVOX_PRIVATE_MONITORS:-}" ]; then
+    screen=$(layout_screen "$TARNEVOX_PRIVATE_MONITORS")
+    [ -n "$screen" ] || { echo "no monitors in '$TARNEVOX_PRIVATE_MONITORS'" >&2; exit 2; }
+    export TARNEVOX_MONITORS="$TARNEVOX_PRIVATE_MONITORS"
+    export LD_LIBRARY_PATH="$TARNEVOX_ROOT-monitors/64:$TARNEVOX_ROOT-monitors/32"
+    # Without RandR, Wine takes its monitors from Xinerama, that is from the library.
+    start_xvfb "$screen" -extension RANDR || exit 1
+  else
+    start_xvfb 1280x1100 || exit 1
+  fi
   if [ ! -f "$WINEPREFIX/.tarnevox-ready" ]; then
     started=$(date +%s)
     prepare_prefix "$wine" "$server" 9>&-
     echo "Made the chroot's Wine prefix in $(( $(date +%s) - started )) s" >&2
+  fi
+  # The system DPI is read as each program starts; changed only when it differs.
+  dpi=${TARNEVOX_LOG_PIXELS:-96}
+  if [ "$(cat "$WINEPREFIX/.tarnevox-dpi" 2>/dev/null || echo 96)" != "$dpi" ]; then
+    "$wine" reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      >/dev/null 2>&1 9>&- || exit 1
+    echo "$dpi" >"$WINEPREFIX/.tarnevox-dpi"
   fi
   status=0
   case $verb in
@@ -202,15 +250,14 @@ chrooted() {
   exit $status
 }
 
-usage="usage: $0 build ROOT | prepare ROOT | run ROOT PROGRAM [ARGS] | with ROOT COMMAND [ARGS]"
+usage="usage: $0 [--wine 10] build ROOT | prepare ROOT | run ROOT PROGRAM [ARGS] | with ROOT COMMAND [ARGS]"
 case "${1:-}" in
   build)
     [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
-    mkdir -p "$(dirname "$2")"
-    lock_and_build "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")" ;;
+    lock_and_build "$(chosen_root "$2")" ;;
   prepare)
     [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
-    within "$2" with sh -c 'echo "32-bit Wine chroot ready: $("$TARNEVOX_WINE" --version)"' ;;
+    within "$2" with sh -c 'echo "Wine chroot ready: $("$TARNEVOX_WINE" --version)"' ;;
   run | with)
     [ $# -ge 3 ] || { echo "$usage" >&2; exit 2; }
     verb=$1

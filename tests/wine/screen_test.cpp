@@ -301,15 +301,14 @@ POINT centreOf(const RECT& rect) {
   return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
+BOOL CALLBACK addMonitorRect(HMONITOR, HDC, LPRECT rect, LPARAM list) {
+  reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect);
+  return TRUE;
+}
+
 std::vector<RECT> monitorRects() {
   std::vector<RECT> rects;
-  EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR, HDC, LPRECT rect, LPARAM list) {
-        reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&rects));
+  EnumDisplayMonitors(nullptr, nullptr, addMonitorRect, reinterpret_cast<LPARAM>(&rects));
   return rects;
 }
 
