@@ -87,6 +87,56 @@ void releaseAndClear(T*& object) {
   }
 }
 
+Direct3DCreate9Function findCreateFunction(Renderer* renderer) {
+  return reinterpret_cast<Direct3DCreate9Function>(
+      reinterpret_cast<void*>(gLoader->getProcAddress(renderer->d3dModule, "Direct3DCreate9")));
+}
+
+// The adapter that drives the monitor: its vertical blank paces the frames, and nothing
+// has to be copied to another adapter's output. The default one when none is found (a
+// monitor that came after the object). *driven: the monitor of the adapter returned.
+UINT adapterOfMonitor(IDirect3D9* d3d, HMONITOR monitor, HMONITOR* driven) {
+  const UINT adapters = d3d->GetAdapterCount();
+  for (UINT adapter = 0; adapter < adapters; ++adapter) {
+    if (d3d->GetAdapterMonitor(adapter) == monitor) {
+      *driven = monitor;
+      return adapter;
+    }
+  }
+  *driven = d3d->GetAdapterMonitor(D3DADAPTER_DEFAULT);
+  return D3DADAPTER_DEFAULT;
+}
+
+// A new Direct3D object and, on the adapter of the window's monitor, a device at the
+// window's size with its resources. What fails is left for the caller to release.
+Status createDisplayObjects(Renderer* renderer, Direct3DCreate9Function create) {
+  renderer->d3d = create(D3D_SDK_VERSION);
+  if (renderer->d3d == nullptr) return E_FAIL;
+  renderer->deviceMonitor = MonitorFromWindow(renderer->window, MONITOR_DEFAULTTONEAREST);
+  renderer->adapter =
+      adapterOfMonitor(renderer->d3d, renderer->deviceMonitor, &renderer->adapterMonitor);
+
+  // Without capabilities the device is made with the least it may ask for.
+  if (FAILED(renderer->d3d->GetDeviceCaps(renderer->adapter, D3DDEVTYPE_HAL,
+                                          &renderer->deviceCaps))) {
+    std::memset(&renderer->deviceCaps, 0, sizeof renderer->deviceCaps);
+  }
+  RECT client = {};
+  GetClientRect(renderer->window, &client);  // a window without a size gets 1 x 1 for now
+  const BufferSize size = clientBufferSize(renderer, client);
+  fillPresentParams(renderer->presentParams, size);
+  renderer->resetTick = resizeClockMs();
+  renderer->sizeWatch = SizeWatch{size, renderer->resetTick};
+  const HRESULT created = renderer->d3d->CreateDevice(
+      renderer->adapter, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
+      &renderer->presentParams, &renderer->device);
+  if (FAILED(created)) {
+    renderer->device = nullptr;  // a failed call may leave anything in its out-parameter
+    return E_FAIL;
+  }
+  return failed(createDeviceResources(renderer)) ? E_FAIL : S_OK;
+}
+
 }  // namespace
 
 void setDirect3DLoader(const Direct3DLoader* loader) {
@@ -102,34 +152,48 @@ Status initDisplay(Renderer* renderer) {
       return E_FAIL;
     }
   }
-  auto create = reinterpret_cast<Direct3DCreate9Function>(
-      reinterpret_cast<void*>(gLoader->getProcAddress(renderer->d3dModule, "Direct3DCreate9")));
+  const Direct3DCreate9Function create = findCreateFunction(renderer);
   if (create == nullptr) return E_FAIL;
-
   zeroAnalysisArrays(renderer);
-  renderer->d3d = create(D3D_SDK_VERSION);
-  if (renderer->d3d == nullptr) return E_FAIL;
+  return createDisplayObjects(renderer, create);
+}
 
-  // Without capabilities the device is made with the least it may ask for.
-  if (FAILED(renderer->d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
-                                          &renderer->deviceCaps))) {
-    std::memset(&renderer->deviceCaps, 0, sizeof renderer->deviceCaps);
-  }
-  RECT client = {};
-  GetClientRect(renderer->window, &client);  // a window without a size gets 1 x 1 for now
-  const BufferSize size = clientBufferSize(renderer, client);
-  fillPresentParams(renderer->presentParams, size);
-  renderer->resetTick = resizeClockMs();
-  renderer->sizeWatch = SizeWatch{size, renderer->resetTick};
-  const HRESULT created = renderer->d3d->CreateDevice(
-      D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, renderer->window, behaviourFlags(renderer->deviceCaps),
-      &renderer->presentParams, &renderer->device);
-  if (FAILED(created)) {
-    renderer->device = nullptr;  // a failed call may leave anything in its out-parameter
+Status recreateDisplay(Renderer* renderer) {
+  releaseDevice(renderer);
+  if (renderer->window == nullptr || renderer->d3dModule == nullptr) return E_FAIL;
+  const Direct3DCreate9Function create = findCreateFunction(renderer);
+  if (create == nullptr) return E_FAIL;
+  // The new object enumerates the adapters as they are now.
+  InterlockedExchange(&renderer->displayChanged, 0);
+  if (failed(createDisplayObjects(renderer, create))) {
+    releaseDevice(renderer);  // every try starts from nothing
     return E_FAIL;
   }
-  return failed(createDeviceResources(renderer)) ? E_FAIL : S_OK;
+  return S_OK;
 }
+
+bool deviceBelongsElsewhere(Renderer* renderer) {
+  const bool changed = InterlockedExchange(&renderer->displayChanged, 0) != 0;
+  const HMONITOR monitor = MonitorFromWindow(renderer->window, MONITOR_DEFAULTTONEAREST);
+  if (!changed && monitor == renderer->deviceMonitor) return false;
+  if (changed) {
+    // The old object knows only the adapters that existed when it was made. One that
+    // cannot be made now means a display in trouble: the device is made again too.
+    const Direct3DCreate9Function create = findCreateFunction(renderer);
+    IDirect3D9* fresh = create != nullptr ? create(D3D_SDK_VERSION) : nullptr;
+    if (fresh == nullptr) return true;
+    renderer->d3d->Release();  // the device keeps its own reference to it
+    renderer->d3d = fresh;
+  }
+  renderer->deviceMonitor = monitor;
+  HMONITOR driven = nullptr;
+  const UINT adapter = adapterOfMonitor(renderer->d3d, monitor, &driven);
+  if (driven != renderer->adapterMonitor) return true;
+  renderer->adapter = adapter;  // the same adapter, perhaps under another number
+  return false;
+}
+
+void noteDisplayChange(Renderer* renderer) { InterlockedExchange(&renderer->displayChanged, 1); }
 
 Status createDeviceResources(Renderer* renderer) {
   IDirect3DDevice9* device = renderer->device;
@@ -153,12 +217,14 @@ Status resetDevice(Renderer* renderer) {
   renderer->resetTick = resizeClockMs();
   const HRESULT result = renderer->device->Reset(&renderer->presentParams);
   if (result == D3DERR_DEVICELOST) return kStatusNothingDone;  // the device stays for later
+  // Anything else (a new driver, another adapter, too little video memory) leaves no use
+  // for this device: it goes, and the next pass makes a new one.
   if (FAILED(result)) {
-    releaseDisplay(renderer);
+    releaseDevice(renderer);
     return kStatusNothingDone;
   }
   if (failed(createDeviceResources(renderer))) {
-    releaseDisplay(renderer);
+    releaseDevice(renderer);
     return E_FAIL;
   }
   return S_OK;
@@ -200,10 +266,14 @@ std::uint32_t monitorRefreshRate(Renderer* renderer, HMONITOR monitor) {
   return 0;
 }
 
-Status releaseDisplay(Renderer* renderer) {
+void releaseDevice(Renderer* renderer) {
   releaseAndClear(renderer->vertexBuffer);
   releaseAndClear(renderer->device);
   releaseAndClear(renderer->d3d);
+}
+
+Status releaseDisplay(Renderer* renderer) {
+  releaseDevice(renderer);
   renderer->window = nullptr;      // owned by the module lifecycle, only forgotten here
   renderer->readyEvent = nullptr;
   if (renderer->d3dModule != nullptr) {

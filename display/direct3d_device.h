@@ -17,6 +17,24 @@ Status createDeviceResources(Renderer* renderer);
 Status resetDevice(Renderer* renderer);
 Status releaseDisplay(Renderer* renderer);
 
+// Releases the device and the Direct3D object but keeps the window and the library, for
+// a display that is to be made again: after a reset that failed for good, a driver error,
+// or a move to another adapter.
+void releaseDevice(Renderer* renderer);
+
+// Makes a new Direct3D object and device at the window's size, on the adapter of the
+// window's monitor, after releasing what is left of the old ones. E_FAIL, with nothing
+// made, while that cannot be done; the analysis arrays are kept.
+Status recreateDisplay(Renderer* renderer);
+
+// True when the device should be made again on another adapter: the window has moved to
+// a monitor that another adapter drives. After a change of the display configuration the
+// adapters are looked for in a new Direct3D object.
+bool deviceBelongsElsewhere(Renderer* renderer);
+
+// For the visual window's thread: the display configuration changed.
+void noteDisplayChange(Renderer* renderer);
+
 // The back buffer that the visual window's client area asks for now, within the device's
 // limits. An empty client area asks for the size the buffer has.
 BufferSize wantedBackBufferSize(Renderer* renderer);

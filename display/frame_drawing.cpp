@@ -10,16 +10,22 @@
 namespace tarnevox {
 namespace {
 
+// Answers that mean the driver or the device has gone for good: only a new device draws.
+bool goneForGood(HRESULT result) {
+  return result == D3DERR_DRIVERINTERNALERROR || result == D3DERR_DEVICEREMOVED ||
+         result == D3DERR_DEVICEHUNG;
+}
+
 // A reset that made the device and failed afterwards is reported. The frame goes on only
 // after a reset that worked; a lost device keeps its device for a later attempt, a reset
-// that failed otherwise has given the display up.
+// that failed otherwise has released it, to be made again.
 FrameResult afterReset(Renderer* renderer, Status reset) {
   if (reset == S_OK) return FrameResult::kDrawn;
   if (failed(reset)) {
     DebugLog(L"Error: Failed to reset device.\n");
-    return FrameResult::kFailed;
+    return FrameResult::kDeviceGone;
   }
-  return renderer->device != nullptr ? FrameResult::kDeviceLost : FrameResult::kFailed;
+  return renderer->device != nullptr ? FrameResult::kDeviceLost : FrameResult::kDeviceGone;
 }
 
 // A window that changed size gets a back buffer of its new size once the size has held
@@ -39,9 +45,19 @@ FrameResult followWindowSize(Renderer* renderer) {
 // resize a back buffer of the window's size. kDrawn when the frame may be drawn; sets
 // *troubled when it may, but the device answered with a failure.
 FrameResult makeDeviceUsable(Renderer* renderer, bool* troubled) {
+  // A display given up by an earlier pass, or a window now on another adapter's monitor:
+  // a new device, made where the window is.
+  if ((renderer->device == nullptr || deviceBelongsElsewhere(renderer)) &&
+      failed(recreateDisplay(renderer))) {
+    return FrameResult::kDeviceGone;
+  }
   const HRESULT level = renderer->device->TestCooperativeLevel();
   if (SUCCEEDED(level)) return followWindowSize(renderer);
   if (level == D3DERR_DEVICELOST) return FrameResult::kDeviceLost;
+  if (goneForGood(level)) {
+    releaseDevice(renderer);
+    return FrameResult::kDeviceGone;
+  }
   if (level == D3DERR_DEVICENOTRESET) {
     // The reset that a loss needs takes the window's size as it is now.
     return afterReset(renderer, resizeBackBuffer(renderer, wantedBackBufferSize(renderer)));
@@ -81,7 +97,8 @@ void drawSpectrum(Renderer* renderer) {
 }
 
 FrameReport drawFrame(Renderer* renderer) {
-  if (renderer->device == nullptr) return {FrameResult::kNothingDrawn, 0};
+  // Without the library there has never been a display to draw with.
+  if (renderer->d3dModule == nullptr) return {FrameResult::kNothingDrawn, 0};
   bool troubled = false;
   const FrameResult usable = makeDeviceUsable(renderer, &troubled);
   if (usable != FrameResult::kDrawn) return {usable, 0};
@@ -101,9 +118,15 @@ FrameReport drawFrame(Renderer* renderer) {
   // How long Present took tells the loop whether it waited for the blank.
   LARGE_INTEGER before = {}, after = {};
   QueryPerformanceCounter(&before);
-  if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) troubled = true;
+  const HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
   if (!QueryPerformanceCounter(&after)) after = before;
-  return {troubled ? FrameResult::kFailed : FrameResult::kDrawn, after.QuadPart - before.QuadPart};
+  const std::int64_t presentTicks = after.QuadPart - before.QuadPart;
+  if (goneForGood(presented)) {
+    releaseDevice(renderer);
+    return {FrameResult::kDeviceGone, presentTicks};
+  }
+  if (FAILED(presented)) troubled = true;
+  return {troubled ? FrameResult::kFailed : FrameResult::kDrawn, presentTicks};
 }
 
 }  // namespace tarnevox

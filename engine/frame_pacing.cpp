@@ -8,7 +8,8 @@ std::uint32_t fixedPauseMs(FrameResult result) {
     case FrameResult::kNothingDrawn: return kNothingDrawnPauseMs;
     case FrameResult::kDeviceLost: return kDeviceLostPauseMs;
     case FrameResult::kFailed: return kFailurePauseMs;
-    case FrameResult::kDrawn: break;
+    case FrameResult::kDrawn:
+    case FrameResult::kDeviceGone: break;
   }
   return 0;
 }
@@ -24,6 +25,13 @@ std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSe
 std::uint32_t FramePacer::pauseAfterPass(const FrameReport& frame, std::int64_t start,
                                          std::int64_t now, std::int64_t period,
                                          std::int64_t ticksPerSecond) {
+  if (frame.result == FrameResult::kDeviceGone) {
+    count_ = 0;
+    const std::uint32_t pause = recoveryPause_;
+    recoveryPause_ = pause < kLongestRecoveryPauseMs / 2 ? pause * 2 : kLongestRecoveryPauseMs;
+    return pause;
+  }
+  if (frame.result == FrameResult::kDrawn) recoveryPause_ = kFirstRecoveryPauseMs;
   if (frame.result != FrameResult::kDrawn || ticksPerSecond <= 0) {
     count_ = 0;  // frames start afresh after a pause
     return frame.result != FrameResult::kDrawn ? fixedPauseMs(frame.result)

@@ -14,6 +14,7 @@ enum class FrameResult {
   kNothingDrawn,  // the window cannot be seen, or there is no display to draw with
   kDeviceLost,    // the device is lost and could not be reset yet
   kFailed,        // a Direct3D call failed (the frame may still have been presented)
+  kDeviceGone,    // the device was given up, or a new one could not be made yet
 };
 
 // What drawing reports of one frame.
@@ -28,6 +29,10 @@ inline constexpr std::uint32_t kFallbackRefreshHz = 60;
 inline constexpr std::uint32_t kNothingDrawnPauseMs = 60;
 inline constexpr std::uint32_t kDeviceLostPauseMs = 100;
 inline constexpr std::uint32_t kFailurePauseMs = 50;
+// While no device can be made (a driver being replaced, a session moving to another
+// adapter), each try waits twice as long as the one before, up to the longest pause.
+inline constexpr std::uint32_t kFirstRecoveryPauseMs = 250;
+inline constexpr std::uint32_t kLongestRecoveryPauseMs = 4000;
 
 // One refresh period in counter ticks (at least one tick).
 std::int64_t refreshPeriodTicks(std::uint32_t refreshHz, std::int64_t ticksPerSecond);
@@ -59,6 +64,7 @@ class FramePacer {
   int count_ = 0;
   int oldest_ = 0;
   std::int64_t due_ = 0;  // when the next pass is due to begin
+  std::uint32_t recoveryPause_ = kFirstRecoveryPauseMs;  // before the next try for a device
 };
 
 }  // namespace tarnevox

@@ -87,16 +87,18 @@ class FineTimer {
 };
 
 // The refresh period of the monitor that the window is on: read again when the window
-// has moved to another monitor, and after a pass that drew nothing (a change of display
-// mode loses the device first).
+// has moved to another monitor, after a pass that drew nothing (a change of display
+// mode loses the device first), and from each new Direct3D object.
 struct DisplayPace {
   HMONITOR monitor = nullptr;
+  const IDirect3D9* d3d = nullptr;
   std::int64_t period = 0;
 
   void follow(Renderer* renderer, bool drewLastPass) {
     const HMONITOR now = MonitorFromWindow(renderer->window, MONITOR_DEFAULTTONEAREST);
-    if (now == monitor && period != 0 && drewLastPass) return;
+    if (now == monitor && renderer->d3d == d3d && period != 0 && drewLastPass) return;
     monitor = now;
+    d3d = renderer->d3d;
     period = refreshPeriodTicks(monitorRefreshRate(renderer, now), renderer->counterFrequency);
   }
 };

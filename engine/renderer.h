@@ -50,6 +50,13 @@ class Renderer : public RendererBase {
   IDirect3D9* d3d;
   IDirect3DDevice9* device;
   IDirect3DVertexBuffer9* vertexBuffer;
+  // The adapter the device was made on and the monitor it drives, and the window's
+  // monitor as last looked at.
+  UINT adapter;
+  HMONITOR adapterMonitor;
+  HMONITOR deviceMonitor;
+  // Raised by the visual window's thread when the display configuration changes.
+  volatile LONG displayChanged;
   IDirect3DBaseTexture9* texture;
   QuadVertex* lockedVertices;
   std::uint32_t vertexCount;

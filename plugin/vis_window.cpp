@@ -1,7 +1,9 @@
 #include "plugin/vis_window.h"
 
+#include "display/direct3d_device.h"
 #include "plugin/full_screen.h"
 #include "plugin/host_records.h"
+#include "plugin/module_slot.h"
 #include "plugin/skin_reader.h"
 
 namespace tarnevox {
@@ -35,7 +37,11 @@ LRESULT CALLBACK visWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_ERASEBKGND:
       return 1;  // Direct3D paints every pixel; erasing would only flicker
     case WM_DISPLAYCHANGE:
-      if (module != nullptr) applySkinColors(module);
+      if (module != nullptr) {
+        applySkinColors(module);
+        // Monitors may have come or gone: the render thread looks for its adapter again.
+        if (Renderer* renderer = rendererOf(module)) noteDisplayChange(renderer);
+      }
       return 0;
     case WM_TIMER:
       if (wParam == kHidePointerTimer) {

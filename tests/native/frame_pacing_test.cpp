@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 namespace tarnevox {
 namespace {
@@ -105,6 +106,21 @@ TEST(FramePacing, ALoopThatFellBehindStartsAfreshWithoutABurst) {
   EXPECT_EQ(FramePacer().pauseAfterPass(drawn, 500 * kMs, 100 * kMs, period, kTicks), 17u);
   // Passes that drew nothing pause as they always did.
   EXPECT_EQ(pacer.pauseAfterPass({FrameResult::kDeviceLost, 0}, 0, 0, period, kTicks), 100u);
+}
+
+TEST(FramePacing, TriesForANewDeviceWaitLongerEachTimeUntilOneIsDrawnWith) {
+  FramePacer pacer;
+  const std::int64_t period = refreshPeriodTicks(60, kTicks);
+  const FrameReport gone = {FrameResult::kDeviceGone, 0};
+  std::vector<std::uint32_t> pauses;
+  for (int attempt = 0; attempt < 7; ++attempt) {
+    pauses.push_back(pacer.pauseAfterPass(gone, 0, 0, period, kTicks));
+    // A loss or a failure between the tries does not start the pauses again.
+    pacer.pauseAfterPass({FrameResult::kDeviceLost, 0}, 0, 0, period, kTicks);
+  }
+  EXPECT_EQ(pauses, (std::vector<std::uint32_t>{250, 500, 1000, 2000, 4000, 4000, 4000}));
+  pacer.pauseAfterPass({FrameResult::kDrawn, 0}, 0, kMs, period, kTicks);
+  EXPECT_EQ(pacer.pauseAfterPass(gone, 0, 0, period, kTicks), 250u);
 }
 
 }  // namespace

@@ -39,6 +39,16 @@ bool nearColour(RgbColor a, RgbColor b, int tolerance = 3) {
          std::abs(a.blue - b.blue) <= tolerance;
 }
 
+std::string readTextFile(const std::wstring& path) {
+  std::string text;
+  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+  }
+  return text;
+}
+
 std::string describe(RgbColor c) {
   char text[32];
   std::snprintf(text, sizeof text, "(%d, %d, %d)", c.red, c.green, c.blue);
@@ -154,14 +164,28 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
   for (int round = 0; round < 2; ++round) {
     for (int module = 0; module < 2; ++module) {
       SCOPED_TRACE("module " + std::to_string(module) + " round " + std::to_string(round));
+      // Once, the first device fails its reset for good half a second into the run, as
+      // after a driver update: a new device must take over and draw the same picture.
+      const bool fault = round == 1 && module == 1;
+      if (fault) SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_FAULT", L"reset");
+      SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_FAULT_AT_MS", L"500");
       VisSession session;
       std::string error;
       ASSERT_TRUE(session.start(library_, options(module), &error)) << error;
+      SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_FAULT", nullptr);
       ASSERT_EQ(session.initResult(), 0);
       session.pumpFor(1500);
       const Picture picture = latestPicture(session);
       expectShape(picture, module == 0 ? Shape::kWaveform : Shape::kSpectrum, kForeground,
                   kBackground);
+      if (fault) {
+        const std::string course = readTextFile(captureDir_ + L"\\faults.log");
+        EXPECT_NE(course.find("fault on device 1 begins"), std::string::npos) << course;
+        EXPECT_NE(course.find("first frame after the fault, on device 2,"), std::string::npos)
+            << course;
+        EXPECT_EQ(course.find("device 3 made"), std::string::npos) << course;
+        DeleteFileW((captureDir_ + L"\\faults.log").c_str());
+      }
 
       if (round == 0) {
         // A new skin: the host tells the visual window the display changed.

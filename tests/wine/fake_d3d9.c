@@ -63,6 +63,9 @@ static DWORD gDevCaps;
 static DWORD gMaxTextureWidth;
 static DWORD gMaxTextureHeight;
 static UINT gRefreshRate;
+#define ADAPTER_CAPACITY 4
+static UINT gAdapterCount;                       /* 0: the one default adapter */
+static HMONITOR gAdapterMonitors[ADAPTER_CAPACITY];
 static FakeCallHook gHooks[FAKE_METHOD_COUNT];
 static void* gHookContexts[FAKE_METHOD_COUNT];
 static FakeObject* gObjects[OBJECT_CAPACITY];
@@ -290,7 +293,7 @@ static UINT WINAPI d3dGetAdapterCount(IDirect3D9* self) {
   checkAlive(object, "GetAdapterCount");
   record(FAKE_D3D_GET_ADAPTER_COUNT, D3D_OK, "d3d%u.GetAdapterCount()", object->id);
   finish(FAKE_D3D_GET_ADAPTER_COUNT, D3D_OK);
-  return 1;
+  return gAdapterCount == 0 ? 1 : gAdapterCount;
 }
 
 static HMONITOR WINAPI d3dGetAdapterMonitor(IDirect3D9* self, UINT adapter) {
@@ -301,6 +304,7 @@ static HMONITOR WINAPI d3dGetAdapterMonitor(IDirect3D9* self, UINT adapter) {
   record(FAKE_D3D_GET_ADAPTER_MONITOR, D3D_OK, "d3d%u.GetAdapterMonitor(%u)", object->id,
          adapter);
   finish(FAKE_D3D_GET_ADAPTER_MONITOR, D3D_OK);
+  if (gAdapterCount != 0) return adapter < gAdapterCount ? gAdapterMonitors[adapter] : NULL;
   return adapter == 0 ? MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY) : NULL;
 }
 
@@ -312,7 +316,7 @@ static HRESULT WINAPI d3dGetAdapterDisplayMode(IDirect3D9* self, UINT adapter,
   checkAlive(object, "GetAdapterDisplayMode");
   result = record(FAKE_D3D_GET_ADAPTER_DISPLAY_MODE, D3D_OK, "d3d%u.GetAdapterDisplayMode(%u)",
                   object->id, adapter);
-  if (adapter != 0) result = D3DERR_INVALIDCALL;
+  if (adapter >= (gAdapterCount == 0 ? 1 : gAdapterCount)) result = D3DERR_INVALIDCALL;
   if (mode != NULL && SUCCEEDED(result)) {
     mode->Width = 1280;
     mode->Height = 1024;
@@ -742,6 +746,7 @@ void fake_d3d9_reset(void) {
   memset(gBlock, 0, sizeof gBlock);
   memset(gHooks, 0, sizeof gHooks);
   gRefreshRate = 0;
+  gAdapterCount = 0;
   memset(gCreated, 0, sizeof gCreated);
   gDevCaps = 0;
   gMaxTextureWidth = 0;
@@ -784,6 +789,14 @@ void fake_d3d9_set_max_texture(DWORD width, DWORD height) {
 void fake_d3d9_set_refresh_rate(UINT hz) {
   lockFake();
   gRefreshRate = hz;
+  unlockFake();
+}
+
+void fake_d3d9_set_adapter_monitors(UINT count, const HMONITOR* monitors) {
+  UINT i;
+  lockFake();
+  gAdapterCount = count <= ADAPTER_CAPACITY ? count : ADAPTER_CAPACITY;
+  for (i = 0; i < gAdapterCount; ++i) gAdapterMonitors[i] = monitors[i];
   unlockFake();
 }
 

@@ -90,6 +90,10 @@ void fake_d3d9_set_max_texture(DWORD width, DWORD height);
  * whose monitor is the primary one (0 after a reset, as Wine reports under Xvfb). */
 void fake_d3d9_set_refresh_rate(UINT hz);
 
+/* Adapters 0 to count - 1 (at most 4) drive these monitors, instead of the one default
+ * adapter on the primary monitor (a count of 0 restores that, as a reset does). */
+void fake_d3d9_set_adapter_monitors(UINT count, const HMONITOR* monitors);
+
 /* After recording a call of method (and before any notify and block below), call hook
  * with context on the calling thread; a null hook clears. */
 typedef void (*FakeCallHook)(void* context);

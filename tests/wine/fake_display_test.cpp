@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/direct3d_device.h"
@@ -21,6 +22,10 @@
 #include "tests/wine/fake_display_setup.h"
 
 using namespace tarnevox;
+
+// MonitorFromWindow answers this while it is set (see the end of the file), so that the
+// window can seem to be on a monitor that this machine does not have.
+HMONITOR gWindowMonitor = nullptr;
 
 namespace {
 
@@ -113,6 +118,7 @@ class FakeDisplayTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    gWindowMonitor = nullptr;
     resizeWindow(1024, 1024);
     releaseDisplay(renderer_);
     EXPECT_EQ(fake::liveObjects(), 0u);
@@ -153,6 +159,7 @@ class FakeDisplayTest : public ::testing::Test {
     resizeWindow(1024, 1024);
     releaseDisplay(renderer_);
     fake_d3d9_reset();
+    fake_d3d9_set_dev_caps(0x00110000);
     renderer_->window = window_;
     startDisplay();
   }
@@ -219,7 +226,9 @@ TEST_F(FakeDisplayTest, StartLoadsCreatesAndSetsTheFixedStateInOrder) {
                 static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window_)));
   EXPECT_EQ(fake::calls(), concat({"LoadLibrary(d3d9.dll)",
                                    "GetProcAddress(d3d9, Direct3DCreate9)",
-                                   "Direct3DCreate9(32)", "d3d1.GetDeviceCaps(0, 1)", createDevice},
+                                   "Direct3DCreate9(32)", "d3d1.GetAdapterCount()",
+                                   "d3d1.GetAdapterMonitor(0)", "d3d1.GetDeviceCaps(0, 1)",
+                                   createDevice},
                                   resourceCalls("0xff336699")));
   EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
   EXPECT_NE(renderer_->d3d, nullptr);
@@ -412,6 +421,7 @@ TEST_F(FakeDisplayTest, SpectrumFrameIsOneDrawOfTheBackgroundBarsAndMarkers) {
     SCOPED_TRACE(mode);
     releaseDisplay(renderer_);
     fake_d3d9_reset();
+    fake_d3d9_set_dev_caps(0x00110000);
     renderer_->window = window_;
     startDisplay();
     renderer_->mode = mode;
@@ -472,9 +482,9 @@ TEST_F(FakeDisplayTest, LostDeviceSkipsTheFrame) {
   EXPECT_EQ(callsSinceMark(), Calls{"device1.TestCooperativeLevel()"});
   EXPECT_NE(renderer_->vertexBuffer, nullptr);
 
-  // Any other negative answer is no reason to skip the frame.
+  // An answer that names no loss and no lasting fault is no reason to skip the frame.
   mark();
-  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, fake::kDriverInternalError);
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, D3DERR_INVALIDCALL);
   EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kFailed);
   EXPECT_EQ(callsSinceMark(),
             concat({"device1.TestCooperativeLevel()"}, frameCalls("vb1", 3462 / 3)));
@@ -667,7 +677,7 @@ TEST_F(FakeDisplayTest, ResetThatFindsTheDeviceLostKeepsItForALaterAttempt) {
 
     // Another kind of failure now lets the frame go on, but there is no buffer to lock.
     mark();
-    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, tcl(1), tcl(1), fake::kDriverInternalError);
+    fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, tcl(1), tcl(1), D3DERR_INVALIDCALL);
     EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kFailed);
     EXPECT_EQ(fake::calls(mark_, FAKE_LOCK), Calls{});
     EXPECT_EQ(fake::calls(mark_, FAKE_DRAW_PRIMITIVE), Calls{});
@@ -683,39 +693,147 @@ TEST_F(FakeDisplayTest, ResetThatFindsTheDeviceLostKeepsItForALaterAttempt) {
   }
 }
 
-TEST_F(FakeDisplayTest, ResetThatFailsOtherwiseGivesTheDisplayUpQuietly) {
-  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
-    SCOPED_TRACE(cause == ResetCause::kLoss ? "after a loss" : "after a resize");
-    restartDisplay();
-    const std::string reset = causeReset(cause);
-    fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
-    EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kFailed);
-    EXPECT_EQ(callsSinceMark(),
-              (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", reset, "device1.Release()",
-                     "d3d1.Release()", "FreeLibrary(d3d9)"}));
-    expectAllReleased();
-    EXPECT_TRUE(debugSinceMark().empty());
+// The calls made on device1 and vb1, made on device `device` and buffer `vb` instead.
+Calls onDevice(Calls calls, unsigned device, unsigned vb) {
+  for (std::string& call : calls) {
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"device1", "device" + std::to_string(device)},
+                                   {"vb1", "vb" + std::to_string(vb)}}) {
+      for (size_t at = call.find(from); at != std::string::npos; at = call.find(from, at + 1)) {
+        call.replace(at, from.size(), to);
+      }
+    }
+  }
+  return calls;
+}
 
-    mark();
-    EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kNothingDrawn);
-    EXPECT_TRUE(callsSinceMark().empty());
+// What a frame logs when it makes the display again: a new Direct3D object, the search
+// for the adapter of the window's monitor, a device there with its resources (its buffer
+// `vb`), and the frame.
+Calls newDisplayCalls(unsigned d3d, unsigned device, unsigned vb, unsigned adapter, HWND window) {
+  const std::string object = "d3d" + std::to_string(d3d);
+  char create[96];
+  std::snprintf(create, sizeof create, ".CreateDevice(%u, 1, 0x%llx, 0x50)", adapter,
+                static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)));
+  Calls calls = {"GetProcAddress(d3d9, Direct3DCreate9)", "Direct3DCreate9(32)",
+                 object + ".GetAdapterCount()"};
+  for (unsigned a = 0; a <= adapter; ++a) calls.push_back(object + ".GetAdapterMonitor(" + std::to_string(a) + ")");
+  calls.push_back(object + ".GetDeviceCaps(" + std::to_string(adapter) + ", 1)");
+  calls.push_back(object + create);
+  calls = concat(calls, onDevice(resourceCalls("0xff336699"), device, vb));
+  calls.push_back("device" + std::to_string(device) + ".TestCooperativeLevel()");
+  return concat(calls, onDevice(frameCalls("vb1", 3462 / 3), device, vb));
+}
+
+// A device that cannot be brought back is released with its Direct3D object, and the
+// next frame makes both again at the window's size and draws; the window, the library
+// and the shown values stay. A reset that failed outright is quiet; one whose resources
+// failed afterwards is reported.
+TEST_F(FakeDisplayTest, DeviceThatCannotBeResetIsMadeAgainByTheNextFrame) {
+  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
+    for (const bool resourcesFail : {false, true}) {
+      SCOPED_TRACE(std::string(cause == ResetCause::kLoss ? "after a loss" : "after a resize") +
+                   (resourcesFail ? ", resources fail" : ", reset fails"));
+      restartDisplay();
+      const std::string reset = causeReset(cause);
+      Calls expected = {"device1.TestCooperativeLevel()", "vb1.Release()", reset};
+      if (resourcesFail) {
+        fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 2, 2, fake::kOutOfVideoMemory);
+        expected.push_back("device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)");
+      } else {
+        fake_d3d9_script(FAKE_RESET, 1, 1, fake::kOutOfVideoMemory);
+      }
+      fillArrays(7.0f);
+      EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDeviceGone);
+      EXPECT_EQ(callsSinceMark(), concat(expected, {"device1.Release()", "d3d1.Release()"}));
+      EXPECT_EQ(fake::liveObjects(), 0u);
+      EXPECT_EQ(renderer_->window, window_);
+      EXPECT_EQ(renderer_->d3dModule, FAKE_D3D9_MODULE);
+      EXPECT_EQ(debugSinceMark(),
+                resourcesFail ? std::vector<std::wstring>{L"Error: Failed to reset device.\n"}
+                              : std::vector<std::wstring>{});
+
+      mark();
+      EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
+      EXPECT_EQ(callsSinceMark(), newDisplayCalls(2, 2, 2, 0, window_));
+      D3DPRESENT_PARAMETERS made;
+      ASSERT_TRUE(fake_d3d9_create_params(&made));
+      const std::string size = std::to_string(made.BackBufferWidth) + "x" + std::to_string(made.BackBufferHeight);
+      EXPECT_EQ("device1.Reset(" + size + ")", reset) << "the new device has the window's size";
+      EXPECT_TRUE(arraysAre(7.0f));
+    }
   }
 }
 
-TEST_F(FakeDisplayTest, ResourcesThatFailAfterAGoodResetAreReportedAndReleased) {
-  for (const ResetCause cause : {ResetCause::kLoss, ResetCause::kResize}) {
-    SCOPED_TRACE(cause == ResetCause::kLoss ? "after a loss" : "after a resize");
+// The driver's own word that the device is gone (from TestCooperativeLevel or Present)
+// leads to a new device, never to the same device tried again; while none can be made,
+// each frame says so and tries once more, with nothing half made left behind.
+TEST_F(FakeDisplayTest, DriverErrorLeadsToANewDeviceAndFailedTriesLeaveNothing) {
+  for (const FakeMethod answering : {FAKE_TEST_COOPERATIVE_LEVEL, FAKE_PRESENT}) {
+    SCOPED_TRACE(answering == FAKE_PRESENT ? "Present" : "TestCooperativeLevel");
     restartDisplay();
-    const std::string reset = causeReset(cause);
-    fake_d3d9_script(FAKE_CREATE_VERTEX_BUFFER, 2, 2, fake::kOutOfVideoMemory);
-    EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kFailed);
+    fake_d3d9_script(answering, 1, 1, fake::kDriverInternalError);
+    EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDeviceGone);
+    Calls expected = {"device1.TestCooperativeLevel()"};
+    if (answering == FAKE_PRESENT) expected = concat(expected, frameCalls("vb1", 3462 / 3));
     EXPECT_EQ(callsSinceMark(),
-              (Calls{"device1.TestCooperativeLevel()", "vb1.Release()", reset,
-                     "device1.CreateVertexBuffer(0xe0000, 0x208, 0x144, 0, null)",
-                     "device1.Release()", "d3d1.Release()", "FreeLibrary(d3d9)"}));
-    expectAllReleased();
-    EXPECT_EQ(debugSinceMark(), std::vector<std::wstring>{L"Error: Failed to reset device.\n"});
+              concat(expected, {"vb1.Release()", "device1.Release()", "d3d1.Release()"}));
+
+    // The driver is still being replaced: no object, then no device.
+    fake_d3d9_script(FAKE_DIRECT3D_CREATE9, 2, 2, E_FAIL);
+    fake_d3d9_script(FAKE_D3D_CREATE_DEVICE, 2, 2, D3DERR_NOTAVAILABLE);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDeviceGone);
+      EXPECT_EQ(fake::liveObjects(), 0u);
+      EXPECT_EQ(renderer_->window, window_);
+    }
+    mark();
+    EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
+    EXPECT_EQ(callsSinceMark(), newDisplayCalls(3, 2, 2, 0, window_));
   }
+}
+
+// On two adapters the device goes to the one that drives the window's monitor and
+// follows the window to the other. A changed display configuration is looked at with a
+// new Direct3D object; the device stays while its adapter still drives the window's
+// monitor, and goes where the window is when its monitor has gone.
+TEST_F(FakeDisplayTest, DeviceLivesOnTheAdapterOfTheWindowsMonitor) {
+  const POINT origin = {0, 0};
+  const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+  const HMONITOR other = reinterpret_cast<HMONITOR>(static_cast<ULONG_PTR>(0x5EC0));
+  const HMONITOR two[] = {other, primary};
+  fake_d3d9_set_adapter_monitors(2, two);
+  ASSERT_EQ(initDisplay(renderer_), 0);
+  EXPECT_EQ(fake::calls(0, FAKE_D3D_GET_DEVICE_CAPS), Calls{"d3d1.GetDeviceCaps(1, 1)"});
+  EXPECT_EQ(fake::calls(0, FAKE_D3D_CREATE_DEVICE).at(0).substr(0, 21), "d3d1.CreateDevice(1, ");
+
+  mark();
+  gWindowMonitor = other;
+  EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"d3d1.GetAdapterCount()", "d3d1.GetAdapterMonitor(0)", "vb1.Release()",
+                    "device1.Release()", "d3d1.Release()"},
+                   newDisplayCalls(2, 2, 2, 0, window_)));
+
+  // A change that leaves the adapter where it was (a skin change is announced the same
+  // way): a new object, the same device.
+  noteDisplayChange(renderer_);
+  mark();
+  EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
+  EXPECT_EQ(callsSinceMark(),
+            concat({"GetProcAddress(d3d9, Direct3DCreate9)", "Direct3DCreate9(32)", "d3d2.Release()",
+                    "d3d3.GetAdapterCount()", "d3d3.GetAdapterMonitor(0)", "device2.TestCooperativeLevel()"},
+                   onDevice(frameCalls("vb1", 3462 / 3), 2, 2)));
+
+  // The other monitor is unplugged, and the window is back on the primary one.
+  const HMONITOR one[] = {primary};
+  fake_d3d9_set_adapter_monitors(1, one);
+  gWindowMonitor = nullptr;
+  noteDisplayChange(renderer_);
+  mark();
+  EXPECT_EQ(drawFrame(renderer_).result, FrameResult::kDrawn);
+  EXPECT_EQ(fake::calls(mark_, FAKE_D3D_CREATE_DEVICE).size(), 1u);
+  EXPECT_EQ(fake_d3d9_live(FAKE_KIND_DEVICE), 1u);
+  EXPECT_EQ(fake_d3d9_live(FAKE_KIND_D3D), 1u);
 }
 
 TEST_F(FakeDisplayTest, FailedBeginSceneSkipsTheSceneButStillPresents) {
@@ -891,3 +1009,19 @@ TEST(FakeSelfCheck, NoticesMisuseOfItsObjects) {
 }
 
 }  // namespace
+
+// The linker takes this slot instead of user32's, for every call in the program.
+#if defined(__i386__)
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp__" #name "@" #argumentBytes)
+#else
+#define IMPORT_SLOT(name, argumentBytes) __asm__("__imp_" #name)
+#endif
+HMONITOR WINAPI monitorOfWindow(HWND window, DWORD flags) {
+  static const auto system = reinterpret_cast<HMONITOR(WINAPI*)(HWND, DWORD)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MonitorFromWindow")));
+  return gWindowMonitor != nullptr ? gWindowMonitor : system(window, flags);
+}
+extern "C" {
+HMONITOR(WINAPI* slotMonitorFromWindow)(HWND, DWORD) IMPORT_SLOT(MonitorFromWindow, 8) =
+    monitorOfWindow;
+}

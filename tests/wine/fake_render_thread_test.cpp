@@ -525,29 +525,52 @@ TEST_F(FakeRenderThreadTest, AStopRequestEndsAPauseAtOnce) {
   EXPECT_EQ(renderer_->stopEvent, nullptr);
 }
 
-TEST_F(FakeRenderThreadTest, GivenUpDisplayLeavesPassesThatOnlyAnimate) {
-  HANDLE freed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  fake_d3d9_notify(FAKE_FREE_LIBRARY, freed);
+// A reset that fails for good leads to a new device after a pause; while none can be
+// made the pauses grow (counted on the simulated clock), and the new device draws on.
+// Where no device can be made at all, a stop in the middle of a long pause still ends
+// the thread at once rather than by termination.
+TEST_F(FakeRenderThreadTest, DeviceThatFailsItsResetIsMadeAgainAfterPausesThatGrow) {
   fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 3, 3, fake::kDeviceNotReset);
-  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kDriverInternalError);
+  fake_d3d9_script(FAKE_RESET, 1, 1, fake::kOutOfVideoMemory);
+  fake_d3d9_script(FAKE_D3D_CREATE_DEVICE, 2, 3, D3DERR_NOTAVAILABLE);
+  fake_d3d9_hook(FAKE_BEGIN_SCENE, drawOnSimulatedDisplay, nullptr);
+  fake_d3d9_hook(FAKE_PRESENT, presentOnSimulatedDisplay, nullptr);
+  gDisplay.ticksPerSecond = renderer_->counterFrequency;
+  gDisplay.period = renderer_->counterFrequency / 60;
+  gDisplay.presentWaits = false;
+  gDisplay.renderer = renderer_;
+  gDisplay.presents.clear();
+  gDisplay.waits.clear();
+  gDisplay.now = 1000 * gDisplay.period;
+  gDisplay.on = true;
   start();
-  ASSERT_EQ(WaitForSingleObject(freed, kPatienceMs), WAIT_OBJECT_0);
-  const unsigned settled = settledLogSize();
-  EXPECT_EQ(fake::liveObjects(), 0u);
-  EXPECT_EQ(fake_d3d9_module_references(), 0);
-  EXPECT_EQ(renderer_->window, nullptr);
-  EXPECT_EQ(fake_d3d9_count(FAKE_PRESENT), 2u);  // the two frames before the loss
-
-  setTargets(12.0f, 34.0f);
-  Sleep(400);
-  EXPECT_TRUE(shownReachedTargets(12.0f, 34.0f));
+  for (int tries = 0; tries < 1000 && fake_d3d9_count(FAKE_PRESENT) < 10; ++tries) Sleep(10);
   EXPECT_EQ(stopThread(renderer_), 0);
+  gDisplay.on = false;
   EXPECT_EQ(exitCode(), 0u);
-  EXPECT_EQ(fake_d3d9_log_size(), settled);  // the final release found nothing left
-  // Only the start's line: a reset that fails outright is quiet.
-  EXPECT_EQ(fake::debugLines(),
-            std::vector<std::wstring>{L"Info: Display initialized successfully.\n"});
-  CloseHandle(freed);
+  EXPECT_EQ(fake_d3d9_count(FAKE_D3D_CREATE_DEVICE), 4u);
+  EXPECT_EQ(fake_d3d9_created(FAKE_KIND_DEVICE), 2u);
+  EXPECT_GE(fake::calls(0, FAKE_PRESENT).size(), 10u);
+  EXPECT_EQ(fake::calls(0, FAKE_PRESENT).back(), "device2.Present(null, null, null, null)");
+  const std::vector<DWORD>& waits = gDisplay.waits;
+  const auto recovery = std::find(waits.begin(), waits.end(), 250u);
+  ASSERT_LE(recovery + 3, waits.end());
+  EXPECT_EQ(std::vector<DWORD>(recovery, recovery + 3), (std::vector<DWORD>{250, 500, 1000}));
+  EXPECT_LT(*std::max_element(recovery + 3, waits.end()), 20u) << "the new device is paced as usual";
+
+  delete renderer_;
+  closeHandles();
+  fake_d3d9_reset();
+  makeRenderer();
+  fake_d3d9_script(FAKE_TEST_COOPERATIVE_LEVEL, 2, 2, fake::kDriverInternalError);
+  fake_d3d9_script(FAKE_D3D_CREATE_DEVICE, 2, 0, D3DERR_NOTAVAILABLE);
+  start();
+  // Tries after 250, 500 and 1000 ms: the thread is now in its pause of 2 s.
+  for (int tries = 0; tries < 1000 && fake_d3d9_count(FAKE_D3D_CREATE_DEVICE) < 4; ++tries) Sleep(10);
+  Sleep(100);
+  EXPECT_EQ(stopThread(renderer_), 0);
+  EXPECT_EQ(exitCode(), 0u) << "the stop waited out the pause and terminated the thread";
+  EXPECT_EQ(fake_d3d9_count(FAKE_D3D_CREATE_DEVICE), 4u);
 }
 
 }  // namespace

@@ -45,6 +45,14 @@ CaptureSettings readCaptureSettings() {
     if (lstrcmpiW(mode, L"sequence") == 0) settings.mode = CaptureMode::kSequence;
     if (lstrcmpiW(mode, L"count") == 0) settings.mode = CaptureMode::kCount;
   }
+  wchar_t fault[16];
+  if (readVariable(L"TARNEVOX_CAPTURE_FAULT", fault, 16)) {
+    if (lstrcmpiW(fault, L"reset") == 0) settings.fault = DeviceFault::kResetFails;
+    if (lstrcmpiW(fault, L"driver") == 0) settings.fault = DeviceFault::kDriverError;
+    if (lstrcmpiW(fault, L"loss") == 0) settings.fault = DeviceFault::kLoss;
+  }
+  settings.faultAtMs = readCount(L"TARNEVOX_CAPTURE_FAULT_AT_MS", settings.faultAtMs);
+  settings.faultMs = readCount(L"TARNEVOX_CAPTURE_FAULT_MS", settings.faultMs);
   return settings;
 }
 

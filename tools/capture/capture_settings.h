@@ -13,6 +13,14 @@ enum class CaptureMode {
               // Present whose back buffer has another size than the one before
 };
 
+// A fault that turns the real device bad for the tests and measurements of recovery.
+enum class DeviceFault {
+  kNone,
+  kResetFails,   // "reset": lost, then every Reset fails (D3DERR_DRIVERINTERNALERROR)
+  kDriverError,  // "driver": every TestCooperativeLevel and Present answers a driver error
+  kLoss,         // "loss": lost for a while (TARNEVOX_CAPTURE_FAULT_MS), then Reset works
+};
+
 struct CaptureSettings {
   bool enabled = false;       // TARNEVOX_CAPTURE_DIR set and not empty
   wchar_t directory[MAX_PATH] = {};
@@ -22,6 +30,11 @@ struct CaptureSettings {
   // TARNEVOX_CAPTURE_STALL_MS: every Present of the device first waits this long, as in a
   // stalled driver (capture on or off).
   unsigned stallMs = 0;
+  // TARNEVOX_CAPTURE_FAULT: reset | driver | loss, for the first device of the process
+  // that is made while it is set, TARNEVOX_CAPTURE_FAULT_AT_MS (1000) after its creation.
+  DeviceFault fault = DeviceFault::kNone;
+  unsigned faultAtMs = 1000;
+  unsigned faultMs = 3000;  // TARNEVOX_CAPTURE_FAULT_MS: how long a loss lasts
 };
 
 CaptureSettings readCaptureSettings();

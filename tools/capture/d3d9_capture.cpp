@@ -9,8 +9,10 @@
 // measuring frame rates and how soon a resized window gets frames of its size) and the
 // display mode that the system reports when asked for it. The
 // program and the DLLs it loads are unchanged and unaware. Settings come from the environment
-// when a device is created (see capture_settings.h); two of them stand in for a broken
-// system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver.
+// when a device is created (see capture_settings.h); some of them stand in for a broken
+// system, for the tests of hosts and plug-ins under faults: no Direct3D, a stalled driver,
+// and a device that turns bad (a reset that fails for good, a driver error, a loss),
+// whose course "faults.log" in the capture folder records.
 #include <windows.h>
 #include <d3d9.h>
 
@@ -29,6 +31,8 @@ namespace {
 
 constexpr unsigned kAdapterDisplayModeSlot = 8;  // IDirect3D9::GetAdapterDisplayMode
 constexpr unsigned kCreateDeviceSlot = 16;       // IDirect3D9::CreateDevice
+constexpr unsigned kTestCooperativeLevelSlot = 3;  // IDirect3DDevice9::TestCooperativeLevel
+constexpr unsigned kResetSlot = 16;                // IDirect3DDevice9::Reset
 constexpr unsigned kPresentSlot = 17;       // IDirect3DDevice9::Present
 
 using Direct3DCreate9Function = IDirect3D9*(WINAPI*)(UINT sdkVersion);
@@ -39,6 +43,9 @@ using CreateDeviceFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT 
                                                          IDirect3DDevice9** device);
 using AdapterDisplayModeFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9* self, UINT adapter,
                                                                D3DDISPLAYMODE* mode);
+using TestCooperativeLevelFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self);
+using ResetFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self,
+                                                  D3DPRESENT_PARAMETERS* parameters);
 using PresentFunction = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9* self, const RECT* source,
                                                     const RECT* destination, HWND window,
                                                     const RGNDATA* dirtyRegion);
@@ -156,10 +163,88 @@ HRESULT STDMETHODCALLTYPE logAdapterDisplayMode(IDirect3D9* self, UINT adapter,
   return result;
 }
 
+// The device that turns bad and when; one per process, so that the devices made after
+// it are sound.
+struct FaultCourse {
+  DeviceFault mode = DeviceFault::kNone;
+  IDirect3DDevice9* device = nullptr;
+  double beginMs = 0;
+  double lossEndMs = 0;
+  bool begun = false;
+  bool over = false;          // a loss whose reset went through
+  bool framePresented = false;  // the first frame after the fault was logged
+  bool used = false;
+  unsigned devices = 0;       // devices made since the fault was armed
+  HANDLE log = INVALID_HANDLE_VALUE;
+};
+FaultCourse gFault;
+
+void logFault(const char* format, unsigned number) {
+  if (gFault.log == INVALID_HANDLE_VALUE) return;
+  char line[96];
+  const int length = std::snprintf(line, sizeof line, format, number, counterMilliseconds());
+  DWORD written = 0;
+  if (length > 0) WriteFile(gFault.log, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// What the bad device answers now instead of the real call; S_OK: the real call goes on.
+HRESULT faultAnswer(IDirect3DDevice9* self, bool reset) {
+  if (gFault.mode == DeviceFault::kNone || self != gFault.device || gFault.over) return S_OK;
+  const double now = counterMilliseconds();
+  if (now < gFault.beginMs) return S_OK;
+  if (!gFault.begun) {
+    gFault.begun = true;
+    logFault("fault on device %u begins at %.3f ms\n", gFault.devices);
+  }
+  switch (gFault.mode) {
+    case DeviceFault::kDriverError:
+      return D3DERR_DRIVERINTERNALERROR;
+    case DeviceFault::kResetFails:
+      return reset ? D3DERR_DRIVERINTERNALERROR : D3DERR_DEVICENOTRESET;
+    case DeviceFault::kLoss:
+      if (now < gFault.lossEndMs) return D3DERR_DEVICELOST;
+      return reset ? S_OK : D3DERR_DEVICENOTRESET;
+    case DeviceFault::kNone:
+      break;
+  }
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE testCooperativeLevelWithFault(IDirect3DDevice9* self) {
+  const HRESULT fault = faultAnswer(self, false);
+  if (FAILED(fault)) return fault;
+  auto test = reinterpret_cast<TestCooperativeLevelFunction>(
+      originalSlot(self, kTestCooperativeLevelSlot));
+  return test(self);
+}
+
+HRESULT STDMETHODCALLTYPE resetWithFault(IDirect3DDevice9* self,
+                                         D3DPRESENT_PARAMETERS* parameters) {
+  const bool faulty = gFault.begun && self == gFault.device && !gFault.over;
+  const HRESULT fault = faultAnswer(self, true);
+  if (FAILED(fault)) return fault;
+  auto reset = reinterpret_cast<ResetFunction>(originalSlot(self, kResetSlot));
+  const HRESULT result = reset(self, parameters);
+  if (faulty && SUCCEEDED(result)) {
+    gFault.over = true;
+    logFault("device %u reset at %.3f ms\n", gFault.devices);
+  }
+  return result;
+}
+
 HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* source,
                                             const RECT* destination, HWND window,
                                             const RGNDATA* dirtyRegion) {
   if (self == gCapture.device && gCapture.settings.stallMs > 0) Sleep(gCapture.settings.stallMs);
+  // A lost device presents nothing; one whose driver failed answers that.
+  const HRESULT fault = faultAnswer(self, false);
+  if (FAILED(fault)) {
+    return fault == D3DERR_DRIVERINTERNALERROR ? fault : D3DERR_DEVICELOST;
+  }
+  if (gFault.begun && !gFault.framePresented) {
+    gFault.framePresented = true;
+    logFault("first frame after the fault, on device %u, at %.3f ms\n", gFault.devices);
+  }
   if (self == gCapture.device && gCapture.settings.enabled &&
       gCapture.settings.mode == CaptureMode::kCount) {
     ++gCapture.presents;
@@ -172,6 +257,28 @@ HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* 
   }
   auto present = reinterpret_cast<PresentFunction>(originalSlot(self, kPresentSlot));
   return present(self, source, destination, window, dirtyRegion);
+}
+
+void armFault(IDirect3DDevice9* device) {
+  if (gFault.used) {
+    // A new device where the bad one was: that one is gone, and its address taken again.
+    if (device == gFault.device) gFault.device = nullptr;
+    ++gFault.devices;
+    logFault("device %u made at %.3f ms\n", gFault.devices);
+    return;
+  }
+  if (gCapture.settings.fault == DeviceFault::kNone || !gCapture.settings.enabled) return;
+  wchar_t path[MAX_PATH + 16];
+  std::swprintf(path, MAX_PATH + 16, L"%ls\\faults.log", gCapture.settings.directory);
+  gFault.log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  gFault.used = true;
+  gFault.mode = gCapture.settings.fault;
+  gFault.device = device;
+  gFault.devices = 1;
+  gFault.beginMs = counterMilliseconds() + gCapture.settings.faultAtMs;
+  gFault.lossEndMs = gFault.beginMs + gCapture.settings.faultMs;
+  logFault("device %u made at %.3f ms\n", gFault.devices);
 }
 
 HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
@@ -190,6 +297,10 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
       openPresentLog();
     }
     patchSlot(*device, kPresentSlot, reinterpret_cast<void*>(&presentAndCapture));
+    patchSlot(*device, kTestCooperativeLevelSlot,
+              reinterpret_cast<void*>(&testCooperativeLevelWithFault));
+    patchSlot(*device, kResetSlot, reinterpret_cast<void*>(&resetWithFault));
+    armFault(*device);
   }
   return result;
 }
