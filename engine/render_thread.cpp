@@ -188,11 +188,24 @@ void requestThreadStop(Renderer* renderer) {
   SetEvent(renderer->stopEvent);
 }
 
+DWORD waitAnsweringSentMessages(HANDLE handle, DWORD milliseconds) {
+  const DWORD started = GetTickCount();
+  for (;;) {
+    const DWORD waited = GetTickCount() - started;
+    const DWORD left = waited < milliseconds ? milliseconds - waited : 0;
+    const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+    if (woke != WAIT_OBJECT_0 + 1) return woke;
+    // Delivers what other threads sent to this thread's windows; nothing posted is taken.
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 Status stopThread(Renderer* renderer) {
   if (renderer->thread == nullptr) return kStatusNothingDone;
   requestThreadStop(renderer);
   bool ended = true;
-  if (WaitForSingleObject(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
+  if (waitAnsweringSentMessages(renderer->thread, kStopTimeoutMs) == WAIT_TIMEOUT) {
     TerminateThread(renderer->thread, kTerminatedExitCode);
     ended = WaitForSingleObject(renderer->thread, kTerminationWaitMs) == WAIT_OBJECT_0;
     // It may have died holding anything (the renderer's lock, Direct3D's own locks), so

@@ -16,6 +16,13 @@ Status stopThread(Renderer* renderer);
 // then waits for it.
 void requestThreadStop(Renderer* renderer);
 
+// Waits for the handle as WaitForSingleObject does, while answering the messages that
+// other threads send to the calling thread's windows. The thread that owns the visual
+// window waits so for the render thread: Direct3D and the window system may send to the
+// device's window from the render thread and from threads of their own, and wait for the
+// answer.
+DWORD waitAnsweringSentMessages(HANDLE handle, DWORD milliseconds);
+
 DWORD WINAPI renderThreadProc(LPVOID parameter);
 DWORD renderThreadMain(Renderer* renderer);
 
