@@ -230,8 +230,30 @@ Status resetDevice(Renderer* renderer) {
   return S_OK;
 }
 
+void setFullScreenTarget(Renderer* renderer, HWND window, BufferSize size) {
+  EnterCriticalSection(&renderer->lock);
+  renderer->fullScreenWindow = window;
+  renderer->fullScreenSize = size;
+  LeaveCriticalSection(&renderer->lock);
+}
+
+HWND fullScreenTarget(Renderer* renderer, BufferSize* size) {
+  EnterCriticalSection(&renderer->lock);
+  const HWND window = renderer->fullScreenWindow;
+  *size = renderer->fullScreenSize;
+  LeaveCriticalSection(&renderer->lock);
+  return window;
+}
+
 BufferSize wantedBackBufferSize(Renderer* renderer) {
   const D3DPRESENT_PARAMETERS& params = renderer->presentParams;
+  BufferSize fullScreen;
+  if (fullScreenTarget(renderer, &fullScreen) != nullptr) {
+    return backBufferSizeFor(static_cast<std::int32_t>(fullScreen.width),
+                             static_cast<std::int32_t>(fullScreen.height),
+                             renderer->deviceCaps.MaxTextureWidth,
+                             renderer->deviceCaps.MaxTextureHeight);
+  }
   RECT client = {};
   if (!GetClientRect(renderer->window, &client) || IsRectEmpty(&client)) {
     return BufferSize{params.BackBufferWidth, params.BackBufferHeight};

@@ -36,8 +36,18 @@ bool deviceBelongsElsewhere(Renderer* renderer);
 void noteDisplayChange(Renderer* renderer);
 
 // The back buffer that the visual window's client area asks for now, within the device's
-// limits. An empty client area asks for the size the buffer has.
+// limits, or in full screen the full-screen window's. An empty client area asks for the
+// size the buffer has.
 BufferSize wantedBackBufferSize(Renderer* renderer);
+
+// For the visual window's thread: full screen presents into `window`, whose client area is
+// `size` in its own pixels, from the next frame on; none puts the picture back into the
+// visual window. The device's own back buffer takes that size, so nothing is made for it
+// that a reset or a new device would have to make again.
+void setFullScreenTarget(Renderer* renderer, HWND window, BufferSize size);
+
+// The full-screen window to present into, or none; *size: its client size.
+HWND fullScreenTarget(Renderer* renderer, BufferSize* size);
 
 // Resets the device with a back buffer of this size; the results are resetDevice's.
 Status resizeBackBuffer(Renderer* renderer, BufferSize size);

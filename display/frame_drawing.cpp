@@ -118,7 +118,12 @@ FrameReport drawFrame(Renderer* renderer) {
   // How long Present took tells the loop whether it waited for the blank.
   LARGE_INTEGER before = {}, after = {};
   QueryPerformanceCounter(&before);
-  const HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
+  // In full screen the back buffer goes to the full-screen window, at its own pixels: the
+  // rectangle is given, since Direct3D would take the device window's.
+  BufferSize fullScreen;
+  const HWND target = fullScreenTarget(renderer, &fullScreen);
+  const RECT whole = {0, 0, static_cast<LONG>(fullScreen.width), static_cast<LONG>(fullScreen.height)};
+  const HRESULT presented = device->Present(nullptr, target != nullptr ? &whole : nullptr, target, nullptr);
   if (!QueryPerformanceCounter(&after)) after = before;
   const std::int64_t presentTicks = after.QuadPart - before.QuadPart;
   if (goneForGood(presented)) {

@@ -23,6 +23,8 @@ Renderer::Renderer()
       adapterMonitor(nullptr),
       deviceMonitor(nullptr),
       displayChanged(0),
+      fullScreenWindow(nullptr),
+      fullScreenSize{0, 0},
       texture(nullptr),
       lockedVertices(nullptr),
       vertexCount(0),

@@ -26,7 +26,7 @@ class RendererBase {
   RendererBase(const RendererBase&) = delete;
   RendererBase& operator=(const RendererBase&) = delete;
 
-  // Guards the five analysis arrays; never taken recursively.
+  // Guards the five analysis arrays and the full-screen target; never taken recursively.
   CRITICAL_SECTION lock;
 };
 
@@ -57,6 +57,10 @@ class Renderer : public RendererBase {
   HMONITOR deviceMonitor;
   // Raised by the visual window's thread when the display configuration changes.
   volatile LONG displayChanged;
+  // The window that full screen presents into and its client size in its own pixels, or
+  // none: written by the visual window's thread and read by the render thread, under `lock`.
+  HWND fullScreenWindow;
+  BufferSize fullScreenSize;
   IDirect3DBaseTexture9* texture;
   QuadVertex* lockedVertices;
   std::uint32_t vertexCount;

@@ -1,22 +1,44 @@
 #include "plugin/full_screen.h"
 
+#include <cstdint>
+
+#include "display/direct3d_device.h"
+#include "plugin/module_slot.h"
 #include "plugin/vis_window.h"
 
 namespace tarnevox {
 namespace {
 
 struct FullScreen {
-  HWND window = nullptr;  // ours, with the visual window in it
-  HWND frame = nullptr;   // the host's frame the visual window came from
+  HWND window = nullptr;  // ours, covering the monitor
+  HWND visual = nullptr;
+  HWND frame = nullptr;   // the host's frame the visual window belongs in
+  // Own pixels: the renderer presents into `window`, and `window` takes the input. Else
+  // the visual window was moved into `window`, and it takes the input.
+  Renderer* renderer = nullptr;
   bool pointerHidden = false;
   LPARAM lastPointer = -1;
   // The Escape that left full screen: its repeats and its release are not the host's.
   bool escapeHeld = false;
+
+  HWND input() const { return renderer != nullptr ? window : visual; }
 };
 
 FullScreen gFullScreen;
 
 constexpr wchar_t kFullScreenTitle[] = L"Tarnevox";
+
+// Windows 10 1607 and later: a window made while its thread is per-monitor DPI aware has
+// the monitor's own pixels, whatever the host declares. (The second context is 1607's;
+// the first, from 1703 on, also scales the non-client parts, which this window lacks.)
+using SetDpiContextFunction = HANDLE(WINAPI*)(HANDLE context);
+const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+const HANDLE kPerMonitorAware = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3));
+
+SetDpiContextFunction dpiContextSetter() {
+  return reinterpret_cast<SetDpiContextFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+}
 
 // The class of the visual window serves the full-screen window too, so one procedure sees
 // both and the class's registration and end cover both.
@@ -26,6 +48,31 @@ HWND createFullScreenWindow(HWND visual, const RECT& area) {
   return CreateWindowExW(WS_EX_TOPMOST, MAKEINTATOM(atom), kFullScreenTitle,
                          WS_POPUP | WS_CLIPCHILDREN, area.left, area.top, area.right - area.left,
                          area.bottom - area.top, nullptr, nullptr, instance, nullptr);
+}
+
+bool monitorArea(HMONITOR monitor, RECT* area) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(monitor, &info)) return false;
+  *area = info.rcMonitor;
+  return true;
+}
+
+// A window of the monitor's own pixels that the renderer presents into; the visual
+// window stays in its frame. A window of another DPI awareness cannot be moved into it
+// (Windows refuses SetParent across awareness from 1703 on), and need not be: Direct3D
+// presents the device's back buffer into any window of the thread. Null where the system
+// has no per-monitor awareness.
+HWND createOwnPixelsWindow(HWND visual, HMONITOR monitor, RECT* area) {
+  const SetDpiContextFunction setContext = dpiContextSetter();
+  if (setContext == nullptr) return nullptr;
+  HANDLE previous = setContext(kPerMonitorAwareV2);
+  if (previous == nullptr) previous = setContext(kPerMonitorAware);
+  if (previous == nullptr) return nullptr;
+  // In this context the monitor's rectangle and the window are in its own pixels.
+  const HWND window = monitorArea(monitor, area) ? createFullScreenWindow(visual, *area) : nullptr;
+  setContext(previous);
+  return window;
 }
 
 void showPointer() {
@@ -38,21 +85,39 @@ void enterFullScreen(HWND visual) {
   const HWND frame = GetParent(visual);
   if (frame == nullptr) return;
   // The monitor that holds the larger part of the frame, as the user sees it.
-  MONITORINFO monitor = {};
-  monitor.cbSize = sizeof monitor;
-  if (!GetMonitorInfoW(MonitorFromWindow(frame, MONITOR_DEFAULTTONEAREST), &monitor)) return;
-  const RECT& area = monitor.rcMonitor;
-  const HWND window = createFullScreenWindow(visual, area);
-  if (window == nullptr) return;
-  gFullScreen = FullScreen{window, frame};
-  SetParent(visual, window);
-  // One change of size, straight to the monitor's: the render thread resets its device once.
-  SetWindowPos(visual, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  const HMONITOR monitor = MonitorFromWindow(frame, MONITOR_DEFAULTTONEAREST);
+  const LONG_PTR module = GetWindowLongPtrW(visual, GWLP_USERDATA);
+  Renderer* renderer = rendererOf(reinterpret_cast<const VisModule*>(module));
+  RECT area;
+  HWND window = renderer != nullptr ? createOwnPixelsWindow(visual, monitor, &area) : nullptr;
+  if (window != nullptr) {
+    // It handles the visual window's input itself, for the same module.
+    SetWindowLongPtrW(window, GWLP_USERDATA, module);
+    gFullScreen = FullScreen{window, visual, frame, renderer};
+    setFullScreenTarget(renderer, window,
+                        BufferSize{static_cast<std::uint32_t>(area.right - area.left),
+                                   static_cast<std::uint32_t>(area.bottom - area.top)});
+  } else {
+    if (!monitorArea(monitor, &area)) return;
+    window = createFullScreenWindow(visual, area);
+    if (window == nullptr) return;
+    gFullScreen = FullScreen{window, visual, frame};
+    SetParent(visual, window);
+    // One change of size, straight to the monitor's: the render thread resets its device once.
+    SetWindowPos(visual, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
-  SetFocus(visual);
-  SetTimer(visual, kHidePointerTimer, kHidePointerMs, nullptr);
+  SetFocus(gFullScreen.input());
+  SetTimer(gFullScreen.input(), kHidePointerTimer, kHidePointerMs, nullptr);
+}
+
+// The full-screen window goes without a word to the host: its end is no visual window's.
+void destroyFullScreenWindow(HWND window) {
+  if (window == nullptr || !IsWindow(window)) return;
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  DestroyWindow(window);
 }
 
 }  // namespace
@@ -61,32 +126,47 @@ bool inFullScreen() { return gFullScreen.window != nullptr; }
 
 void toggleFullScreen(HWND visual) {
   if (inFullScreen()) {
-    leaveFullScreen(visual);
+    leaveFullScreen();
   } else {
     enterFullScreen(visual);
   }
 }
 
-void leaveFullScreen(HWND visual) {
-  const HWND window = gFullScreen.window;
-  // A frame the host destroyed meanwhile has nowhere to take the picture back.
-  if (window == nullptr || !IsWindow(gFullScreen.frame)) return;
-  KillTimer(visual, kHidePointerTimer);
+void leaveFullScreen() {
+  const FullScreen left = gFullScreen;
+  if (left.window == nullptr) return;
+  // A frame the host destroyed meanwhile has nowhere to take the moved picture back.
+  if (left.renderer == nullptr && !IsWindow(left.frame)) return;
+  KillTimer(left.input(), kHidePointerTimer);
   showPointer();
-  SetParent(visual, gFullScreen.frame);
-  coverParentClientArea(visual);
   gFullScreen.window = nullptr;
-  gFullScreen.frame = nullptr;
-  DestroyWindow(window);
+  gFullScreen.renderer = nullptr;
+  if (left.renderer != nullptr) {
+    setFullScreenTarget(left.renderer, nullptr, BufferSize{0, 0});
+  } else {
+    SetParent(left.visual, left.frame);
+    coverParentClientArea(left.visual);
+  }
+  destroyFullScreenWindow(left.window);
+  if (left.renderer != nullptr && IsWindow(left.frame)) {
+    SetForegroundWindow(left.frame);
+    SetFocus(left.visual);
+  }
+}
+
+void forgetFullScreenRenderer() {
+  if (gFullScreen.renderer == nullptr) return;
+  setFullScreenTarget(gFullScreen.renderer, nullptr, BufferSize{0, 0});
+  gFullScreen.renderer = nullptr;
 }
 
 void closeFullScreen() {
   const HWND window = gFullScreen.window;
   gFullScreen = FullScreen{};
-  if (window != nullptr && IsWindow(window)) DestroyWindow(window);
+  destroyFullScreenWindow(window);
 }
 
-bool fullScreenKey(HWND visual, UINT message, WPARAM key, bool repeat) {
+bool fullScreenKey(HWND, UINT message, WPARAM key, bool repeat) {
   if (key != VK_ESCAPE) return false;
   if (gFullScreen.escapeHeld) {
     // Its release may have gone to another window: a fresh press is the host's again.
@@ -97,26 +177,28 @@ bool fullScreenKey(HWND visual, UINT message, WPARAM key, bool repeat) {
     gFullScreen.escapeHeld = false;
   }
   if (message != WM_KEYDOWN || !inFullScreen()) return false;
-  leaveFullScreen(visual);
+  leaveFullScreen();
   gFullScreen.escapeHeld = true;
   return true;
 }
 
 // Windows also reports a pointer that did not move (after a window change under it), so
 // only a new position counts as movement.
-void fullScreenPointerMoved(HWND visual, LPARAM position) {
-  if (!inFullScreen() || position == gFullScreen.lastPointer) return;
+void fullScreenPointerMoved(HWND window, LPARAM position) {
+  if (!inFullScreen() || window != gFullScreen.input() || position == gFullScreen.lastPointer) {
+    return;
+  }
   gFullScreen.lastPointer = position;
   showPointer();
-  SetTimer(visual, kHidePointerTimer, kHidePointerMs, nullptr);
+  SetTimer(window, kHidePointerTimer, kHidePointerMs, nullptr);
 }
 
-void fullScreenPointerRested(HWND visual) {
-  KillTimer(visual, kHidePointerTimer);
+void fullScreenPointerRested(HWND window) {
+  KillTimer(window, kHidePointerTimer);
   if (!inFullScreen()) return;
   POINT pointer;
   // A pointer resting on another monitor or window is not ours to hide.
-  if (!GetCursorPos(&pointer) || WindowFromPoint(pointer) != visual) return;
+  if (!GetCursorPos(&pointer) || WindowFromPoint(pointer) != gFullScreen.input()) return;
   gFullScreen.pointerHidden = true;
   SetCursor(nullptr);
 }
@@ -133,12 +215,12 @@ bool fullScreenWindowMessage(HWND window, UINT message, WPARAM wParam, LRESULT* 
                    0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       return false;  // the default procedure gives it the focus
     case WM_SETFOCUS:
-      // Keys belong to the visual window, which handles and forwards them.
-      if (HWND visual = GetWindow(window, GW_CHILD)) SetFocus(visual);
+      // Keys belong to the window that takes the input, which handles and forwards them.
+      if (window != gFullScreen.input()) SetFocus(gFullScreen.input());
       return true;
     case WM_CLOSE:
       // Alt+F4 and the like leave full screen; the window is ours to end, at the stop.
-      if (HWND visual = GetWindow(window, GW_CHILD)) leaveFullScreen(visual);
+      leaveFullScreen();
       return true;
     case WM_ERASEBKGND:
       *result = 1;  // the visual window covers it

@@ -82,7 +82,7 @@ bool startRenderer(Renderer* renderer, HWND visual, HANDLE ready) {
   if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart == 0) return false;
   renderer->counterFrequency = frequency.QuadPart;
   if (failed(startThread(renderer))) return false;
-  if (WaitForSingleObject(ready, kReadyTimeoutMs) != WAIT_OBJECT_0) return false;
+  if (waitAnsweringSentMessages(ready, kReadyTimeoutMs) != WAIT_OBJECT_0) return false;
   return !failed(renderer->initResult);
 }
 
@@ -200,6 +200,7 @@ void __cdecl onQuit(VisModule* module) {
   askRendererToStop(module);
   releaseSkinBitmap();
   SendMessageW(module->parentWindow, WM_USER, 0, kVisualWindowAnnouncement);
+  forgetFullScreenRenderer();  // the renderer goes with the thread
   stopRenderer(module);  // the thread draws into the visual window, so it goes first
   closeFullScreen();     // with the visual window in it, if it is there
   removeFrame(module);
