@@ -62,6 +62,8 @@ Var FolderPageText
 
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
+!define MUI_PAGE_HEADER_TEXT "Choose the player"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the Winamp or WACUP that Tarnevox is to be installed into."
 !define MUI_DIRECTORYPAGE_TEXT_TOP $FolderPageText
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp or WACUP folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE checkPlayerFolderPage
