@@ -1,5 +1,5 @@
 #!/bin/sh
-# The README's picture of the setup program's folder page: the 64-bit build's setup (the
+# The picture of the setup program's folder page in docs/installing.md: the 64-bit build's setup (the
 # same script as the release's, compiled for amd64, since 32-bit programs cannot run on
 # every machine here) under wine64 on a private Xvfb, where a top-level window shows,
 # with a stand-in player in the usual folder, moved past its licence page.

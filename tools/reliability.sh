@@ -1,5 +1,5 @@
 #!/bin/sh
-# The reliability measurements behind the README's figures (not part of `make test`):
+# The reliability measurements behind the figures of docs/reliability.md (not part of `make test`):
 #   1. each module drawing MINUTES minutes in a player, the process's counts every minute;
 #   2. CYCLES starts and stops in the three kinds of host, the counts every 100 cycles;
 #   3. the analysis fuzzer for FUZZ_RUNS inputs, floating-point exceptions trapped.

@@ -102,7 +102,7 @@ TEST_F(CaptureTest, TheProgramKeepsANumberedSequenceWithinItsLimit) {
   SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_EVERY", L"3");
   SetEnvironmentVariableW(L"TARNEVOX_CAPTURE_LIMIT", L"4");
   const ChildResult run = runChild(L"\"" + besideThisProgram(L"tarnevox-host.exe") +
-                                   L"\" --module 1 --seconds 1.5 \"" +
+                                   L"\" --module 1 --seconds 3 \"" +
                                    besideThisProgram(L"vis_tarnevox.dll") + L"\"");
   ASSERT_TRUE(run.started);
   ASSERT_EQ(run.exitCode, 0u) << run.output;

@@ -2,7 +2,8 @@
 # The setup program as a user runs it: a stand-in player folder (the stand-in host as
 # winamp.exe, with the registry entry a player's installer writes), then refusals that
 # must change nothing, a silent install over an older plug-in that the player then draws
-# with, settings in another folder, activation, and uninstalls.
+# with, settings in another folder, activation, uninstalls, Winamp named only by its
+# other registry values, and WACUP (the stand-in host as wacup.exe) beside it and alone.
 #   installer_test.sh SETUP BIN VERSION BITS
 # BITS is the setup's: 32 in the chroot's 32-bit Wine (wine32-root.sh with ROOT sh ...),
 # 64 under wine64; TARNEVOX_WINE names the Wine loader, WINEPREFIX a prefix that this
@@ -83,6 +84,21 @@ stop_helper() {
   wait
 }
 
+# The stand-in player in FOLDER, started as PROGRAM, draws with the plug-in PLUGIN.
+draws_with() {  # FOLDER PROGRAM PLUGIN
+  frames=$WINEPREFIX/frames
+  rm -rf "$frames"
+  mkdir -p "$frames"
+  output=$(cd "$1" && WINEDLLOVERRIDES="d3d9=n,b" TARNEVOX_CAPTURE_DIR="$frames" \
+    win "./$2" --module 1 --signal beat --seconds 3 --size 300x150 "$3")
+  echo "$output"
+  calls=$(echo "$output" | sed -n 's/.*: \([0-9]*\) render calls.*/\1/p')
+  [ "${calls:-0}" -gt 0 ] || fail "$2: no render calls"
+  colours=$(convert "$frames/latest.ppm" -format '%k' info: 2>/dev/null || echo 0)
+  echo "captured frame: $colours colours"
+  [ "$colours" -gt 1 ] || fail "$2: the captured frame is flat or missing"
+}
+
 mkdir -p "$player/Plugins" "$drive/vis plugins" "$appdata"
 cp "$bin/tarnevox-host.exe" "$player/winamp.exe"
 # The capturing d3d9.dll beside the player, for its pictures.
@@ -133,17 +149,7 @@ entries=$(win reg query "$uninstall_keys" $view | grep -c -i '\\Tarnevox')
 grep -q visplugin "$player/winamp.ini" && fail "a silent install without /ACTIVATE activated"
 
 echo "== The player draws with the installed plug-in"
-frames=$WINEPREFIX/frames
-mkdir -p "$frames"
-output=$(cd "$player" && WINEDLLOVERRIDES="d3d9=n,b" TARNEVOX_CAPTURE_DIR="$frames" \
-  win ./winamp.exe --module 1 --signal beat --seconds 3 --size 300x150 \
-  "$player_win\\Plugins\\vis_tarnevox.dll")
-echo "$output"
-calls=$(echo "$output" | sed -n 's/.*: \([0-9]*\) render calls.*/\1/p')
-[ "${calls:-0}" -gt 0 ] || fail "no render calls"
-colours=$(convert "$frames/latest.ppm" -format '%k' info: 2>/dev/null || echo 0)
-echo "captured frame: $colours colours"
-[ "$colours" -gt 1 ] || fail "the captured frame is flat or missing"
+draws_with "$player" winamp.exe "$player_win\\Plugins\\vis_tarnevox.dll"
 
 echo "== Silent uninstall"
 run_uninstaller "$player/Plugins/uninstall-tarnevox.exe"
@@ -172,6 +178,47 @@ sed -i 's/^visplugin_name=.*/visplugin_name=vis_other.dll\r/' "$appdata/Winamp/w
 run_uninstaller "$drive/vis plugins/uninstall-tarnevox.exe"
 grep -q '^visplugin_name=vis_other.dll' "$appdata/Winamp/winamp.ini" ||
   fail "uninstall changed another visualization: $(cat "$appdata/Winamp/winamp.ini")"
+
+# Without paths.ini Winamp's settings are the winamp.ini beside it, not the one (with
+# VisDir) left in %APPDATA%\Winamp: the plug-in goes to Plugins.
+rm "$player/paths.ini"
+win reg delete "$uninstall_keys\\Winamp" /f $view >/dev/null
+found_by() {  # KEY VALUE-SWITCH...: only that registry value names Winamp's folder
+  echo "== Winamp named only by $*"
+  win reg add "$@" /d "$player_win" /f $view >/dev/null
+  run_setup /S || fail "silent install with Winamp named only by $* failed"
+  cmp "$player/Plugins/vis_tarnevox.dll" "$bin/vis_tarnevox.dll" ||
+    fail "with Winamp named only by $*, the plug-in is not in its Plugins folder"
+  draws_with "$player" winamp.exe "$player_win\\Plugins\\vis_tarnevox.dll"
+  run_uninstaller "$player/Plugins/uninstall-tarnevox.exe"
+}
+found_by "$uninstall_keys\\Winamp" /v InstallLocation
+win reg delete "$uninstall_keys\\Winamp" /f $view >/dev/null
+found_by 'HKCU\Software\Winamp' /ve
+
+echo "== WACUP beside Winamp: the silent setup takes Winamp; then WACUP alone"
+wacup="$drive/Players/My WACUP"
+wacup_win='C:\Players\My WACUP'
+mkdir -p "$wacup/Plugins" "$appdata/WACUP"
+cp "$bin/tarnevox-host.exe" "$wacup/wacup.exe"
+cp "$bin/capture/d3d9.dll" "$wacup/d3d9.dll"
+printf '[Winamp]\r\nvisplugin_name=vis_other.dll\r\n' >"$appdata/WACUP/winamp.ini"
+win reg add "$uninstall_keys\\WACUP" /v UninstallString /d "$wacup_win\\Uninstall.exe" /f $view \
+  >/dev/null
+run_setup /S || fail "silent install with both players failed"
+[ -e "$player/Plugins/vis_tarnevox.dll" ] && [ ! -e "$wacup/Plugins/vis_tarnevox.dll" ] ||
+  fail "with both players installed, the silent setup did not take Winamp, found first"
+run_uninstaller "$player/Plugins/uninstall-tarnevox.exe"
+win reg delete 'HKCU\Software\Winamp' /f $view >/dev/null
+run_setup /S /ACTIVATE || fail "silent install into WACUP failed"
+cmp "$wacup/Plugins/vis_tarnevox.dll" "$bin/vis_tarnevox.dll" ||
+  fail "the plug-in is not in WACUP's Plugins folder"
+grep -q '^visplugin_name=vis_tarnevox.dll' "$appdata/WACUP/winamp.ini" &&
+  [ ! -e "$wacup/winamp.ini" ] || fail "activation did not go to WACUP's settings in %APPDATA%"
+draws_with "$wacup" wacup.exe "$wacup_win\\Plugins\\vis_tarnevox.dll"
+run_uninstaller "$wacup/Plugins/uninstall-tarnevox.exe"
+grep -q '^visplugin_name=\s*$' "$appdata/WACUP/winamp.ini" &&
+  [ ! -e "$wacup/Plugins/vis_tarnevox.dll" ] || fail "WACUP's plug-in or visualization stayed"
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]

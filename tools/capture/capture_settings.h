@@ -9,8 +9,9 @@ namespace tarnevox {
 enum class CaptureMode {
   kLatest,    // one file, "latest.ppm", replaced as a whole on every capture
   kSequence,  // "frame-00001.ppm", "frame-00002.ppm", ...
-  kCount,     // no pictures: "presents.log" gets a line for every Nth Present and for each
-              // Present whose back buffer has another size than the one before
+  kCount,     // no pictures: "presents.log" gets a line for each device (its adapter),
+              // every Nth Present and each Present whose back buffer has another size
+              // than the one before
 };
 
 // A fault that turns the real device bad for the tests and measurements of recovery.

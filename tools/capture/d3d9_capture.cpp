@@ -295,6 +295,10 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
     ensureCaptureDirectory(gCapture.settings);
     if (gCapture.settings.enabled && gCapture.settings.mode == CaptureMode::kCount) {
       openPresentLog();
+      char line[48];
+      const int length = std::snprintf(line, sizeof line, "device made on adapter %u\n", adapter);
+      DWORD written = 0;
+      if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
     }
     patchSlot(*device, kPresentSlot, reinterpret_cast<void*>(&presentAndCapture));
     patchSlot(*device, kTestCooperativeLevelSlot,
