@@ -16,6 +16,9 @@ struct FullScreen {
   // Own pixels: the renderer presents into `window`, and `window` takes the input. Else
   // the visual window was moved into `window`, and it takes the input.
   Renderer* renderer = nullptr;
+  // The window of monitor's own pixels that an earlier trip left hidden: the render
+  // thread may still be presenting into it, so it goes only at the stop, after the thread.
+  HWND spare = nullptr;
   bool pointerHidden = false;
   LPARAM lastPointer = -1;
   // The Escape that left full screen: its repeats and its release are not the host's.
@@ -63,14 +66,23 @@ bool monitorArea(HMONITOR monitor, RECT* area) {
 // (Windows refuses SetParent across awareness from 1703 on), and need not be: Direct3D
 // presents the device's back buffer into any window of the thread. Null where the system
 // has no per-monitor awareness.
-HWND createOwnPixelsWindow(HWND visual, HMONITOR monitor, RECT* area) {
+HWND ownPixelsWindow(HWND visual, HMONITOR monitor, RECT* area) {
   const SetDpiContextFunction setContext = dpiContextSetter();
   if (setContext == nullptr) return nullptr;
   HANDLE previous = setContext(kPerMonitorAwareV2);
   if (previous == nullptr) previous = setContext(kPerMonitorAware);
   if (previous == nullptr) return nullptr;
   // In this context the monitor's rectangle and the window are in its own pixels.
-  const HWND window = monitorArea(monitor, area) ? createFullScreenWindow(visual, *area) : nullptr;
+  HWND window = nullptr;
+  if (monitorArea(monitor, area)) {
+    window = gFullScreen.spare;
+    if (window != nullptr) {
+      SetWindowPos(window, HWND_TOPMOST, area->left, area->top, area->right - area->left,
+                   area->bottom - area->top, SWP_NOACTIVATE);
+    } else {
+      window = createFullScreenWindow(visual, *area);
+    }
+  }
   setContext(previous);
   return window;
 }
@@ -89,11 +101,12 @@ void enterFullScreen(HWND visual) {
   const LONG_PTR module = GetWindowLongPtrW(visual, GWLP_USERDATA);
   Renderer* renderer = rendererOf(reinterpret_cast<const VisModule*>(module));
   RECT area;
-  HWND window = renderer != nullptr ? createOwnPixelsWindow(visual, monitor, &area) : nullptr;
+  HWND window = renderer != nullptr ? ownPixelsWindow(visual, monitor, &area) : nullptr;
   if (window != nullptr) {
     // It handles the visual window's input itself, for the same module.
     SetWindowLongPtrW(window, GWLP_USERDATA, module);
     gFullScreen = FullScreen{window, visual, frame, renderer};
+    gFullScreen.spare = window;
     setFullScreenTarget(renderer, window,
                         BufferSize{static_cast<std::uint32_t>(area.right - area.left),
                                    static_cast<std::uint32_t>(area.bottom - area.top)});
@@ -101,7 +114,9 @@ void enterFullScreen(HWND visual) {
     if (!monitorArea(monitor, &area)) return;
     window = createFullScreenWindow(visual, area);
     if (window == nullptr) return;
+    const HWND spare = gFullScreen.spare;
     gFullScreen = FullScreen{window, visual, frame};
+    gFullScreen.spare = spare;
     SetParent(visual, window);
     // One change of size, straight to the monitor's: the render thread resets its device once.
     SetWindowPos(visual, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
@@ -142,12 +157,15 @@ void leaveFullScreen() {
   gFullScreen.window = nullptr;
   gFullScreen.renderer = nullptr;
   if (left.renderer != nullptr) {
+    // Hidden, not destroyed: a frame already on its way may still be presented into it.
     setFullScreenTarget(left.renderer, nullptr, BufferSize{0, 0});
+    SetWindowLongPtrW(left.window, GWLP_USERDATA, 0);
+    ShowWindow(left.window, SW_HIDE);
   } else {
     SetParent(left.visual, left.frame);
     coverParentClientArea(left.visual);
+    destroyFullScreenWindow(left.window);
   }
-  destroyFullScreenWindow(left.window);
   if (left.renderer != nullptr && IsWindow(left.frame)) {
     SetForegroundWindow(left.frame);
     SetFocus(left.visual);
@@ -162,8 +180,10 @@ void forgetFullScreenRenderer() {
 
 void closeFullScreen() {
   const HWND window = gFullScreen.window;
+  const HWND spare = gFullScreen.spare;
   gFullScreen = FullScreen{};
   destroyFullScreenWindow(window);
+  if (spare != window) destroyFullScreenWindow(spare);
 }
 
 bool fullScreenKey(HWND, UINT message, WPARAM key, bool repeat) {

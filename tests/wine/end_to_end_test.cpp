@@ -70,6 +70,7 @@ class EndToEndTest : public ::testing::Test {
 
   void TearDown() override {
     DeleteFileW(latestPath().c_str());
+    DeleteFileW((captureDir_ + L"\\faults.log").c_str());
     RemoveDirectoryW(captureDir_.c_str());
   }
 
@@ -184,7 +185,6 @@ TEST_F(EndToEndTest, EachModuleDrawsInTheSkinColoursAndStartsAgainInItsOwnMode) 
         EXPECT_NE(course.find("first frame after the fault, on device 2,"), std::string::npos)
             << course;
         EXPECT_EQ(course.find("device 3 made"), std::string::npos) << course;
-        DeleteFileW((captureDir_ + L"\\faults.log").c_str());
       }
 
       if (round == 0) {

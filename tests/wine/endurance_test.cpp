@@ -254,8 +254,11 @@ TEST(Endurance, FullScreenEnteredAndLeftWhileDrawingLeavesNothingBehind) {
   const HWND frame = session.frameWindow();
 
   // Alternately a double-click and Alt+Enter, in and out.
-  // Full screen is a top-level window of the plug-in's class.
-  const auto inFrame = [] { return FindWindowW(L"Tarnevox", nullptr) == nullptr; };
+  // Full screen is a top-level window of the plug-in's class, hidden again on leaving.
+  const auto inFrame = [] {
+    const HWND window = FindWindowW(L"Tarnevox", nullptr);
+    return window == nullptr || !IsWindowVisible(window);
+  };
   auto toggle = [&session, visual, inFrame](int step) {
     const bool entering = inFrame();
     if (step % 2 == 0) {

@@ -323,9 +323,15 @@ long differingPixels(const ScreenShot& a, const ScreenShot& b, const RECT& rect)
   return differing;
 }
 
-// Full screen is a top-level window of the plug-in's class. Waits until it is there (or
-// gone), pumping meanwhile.
-HWND fullScreenWindow() { return FindWindowW(L"Tarnevox", nullptr); }
+// Full screen is a visible top-level window of the plug-in's class (one that an earlier
+// trip left hidden does not count). Waits until it is there (or gone), pumping meanwhile.
+HWND fullScreenWindow() {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"Tarnevox", nullptr); w != nullptr;
+       w = FindWindowExW(nullptr, w, L"Tarnevox", nullptr)) {
+    if (IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
 bool waitForFullScreen(VisSession& session, bool wanted) {
   for (int i = 0; i < 100; ++i) {
     if ((fullScreenWindow() != nullptr) == wanted) return true;

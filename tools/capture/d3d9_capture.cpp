@@ -270,8 +270,10 @@ void armFault(IDirect3DDevice9* device) {
   if (gCapture.settings.fault == DeviceFault::kNone || !gCapture.settings.enabled) return;
   wchar_t path[MAX_PATH + 16];
   std::swprintf(path, MAX_PATH + 16, L"%ls\\faults.log", gCapture.settings.directory);
-  gFault.log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A new log for each armed fault; others may read it, and delete it meanwhile.
+  gFault.log = CreateFileW(path, GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   gFault.used = true;
   gFault.mode = gCapture.settings.fault;
   gFault.device = device;
