@@ -279,13 +279,11 @@ std::uint32_t resizeClockMs() {
 std::uint32_t monitorRefreshRate(Renderer* renderer, HMONITOR monitor) {
   IDirect3D9* d3d = renderer->d3d;
   if (d3d == nullptr || monitor == nullptr) return 0;
-  const UINT adapters = d3d->GetAdapterCount();
-  for (UINT adapter = 0; adapter < adapters; ++adapter) {
-    if (d3d->GetAdapterMonitor(adapter) != monitor) continue;
-    D3DDISPLAYMODE mode = {};
-    return SUCCEEDED(d3d->GetAdapterDisplayMode(adapter, &mode)) ? mode.RefreshRate : 0;
-  }
-  return 0;
+  HMONITOR driven = nullptr;
+  const UINT adapter = adapterOfMonitor(d3d, monitor, &driven);
+  if (driven != monitor) return 0;  // no adapter drives it
+  D3DDISPLAYMODE mode = {};
+  return SUCCEEDED(d3d->GetAdapterDisplayMode(adapter, &mode)) ? mode.RefreshRate : 0;
 }
 
 void releaseDevice(Renderer* renderer) {

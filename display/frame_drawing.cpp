@@ -122,8 +122,10 @@ FrameReport drawFrame(Renderer* renderer) {
   // rectangle is given, since Direct3D would take the device window's.
   BufferSize fullScreen;
   const HWND target = fullScreenTarget(renderer, &fullScreen);
-  const RECT whole = {0, 0, static_cast<LONG>(fullScreen.width), static_cast<LONG>(fullScreen.height)};
-  const HRESULT presented = device->Present(nullptr, target != nullptr ? &whole : nullptr, target, nullptr);
+  const RECT whole = {0, 0, static_cast<LONG>(fullScreen.width),
+                      static_cast<LONG>(fullScreen.height)};
+  const HRESULT presented =
+      device->Present(nullptr, target != nullptr ? &whole : nullptr, target, nullptr);
   if (!QueryPerformanceCounter(&after)) after = before;
   const std::int64_t presentTicks = after.QuadPart - before.QuadPart;
   if (goneForGood(presented)) {

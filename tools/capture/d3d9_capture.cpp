@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <d3d9.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cwchar>
 #include <vector>
@@ -115,6 +116,18 @@ double counterMilliseconds() {
   return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+// One formatted line appended to a log; nothing where the log is not open.
+__attribute__((format(printf, 2, 3))) void writeLine(HANDLE log, const char* format, ...) {
+  if (log == INVALID_HANDLE_VALUE) return;
+  char line[128];
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  DWORD written = 0;
+  if (length > 0) WriteFile(log, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
 void openPresentLog() {
   wchar_t path[MAX_PATH + 16];
   std::swprintf(path, MAX_PATH + 16, L"%ls\\presents.log", gCapture.settings.directory);
@@ -140,11 +153,8 @@ void countPresent(IDirect3DDevice9* device) {
   gCapture.lastWidth = width;
   gCapture.lastHeight = height;
   if (!resized && gCapture.presents % gCapture.settings.every != 0) return;
-  char line[96];
-  const int length = std::snprintf(line, sizeof line, "present %u at %.3f ms, %ux%u\n",
-                                   gCapture.presents, counterMilliseconds(), width, height);
-  DWORD written = 0;
-  if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
+  writeLine(gCapture.log, "present %u at %.3f ms, %ux%u\n", gCapture.presents,
+            counterMilliseconds(), width, height);
 }
 
 // "display mode WxH at R Hz" in the count mode's log, for the rate the system reports.
@@ -153,12 +163,9 @@ HRESULT STDMETHODCALLTYPE logAdapterDisplayMode(IDirect3D9* self, UINT adapter,
   auto get =
       reinterpret_cast<AdapterDisplayModeFunction>(originalSlot(self, kAdapterDisplayModeSlot));
   const HRESULT result = get(self, adapter, mode);
-  if (SUCCEEDED(result) && mode != nullptr && gCapture.log != INVALID_HANDLE_VALUE) {
-    char line[64];
-    const int length = std::snprintf(line, sizeof line, "display mode %ux%u at %u Hz\n",
-                                     mode->Width, mode->Height, mode->RefreshRate);
-    DWORD written = 0;
-    if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
+  if (SUCCEEDED(result) && mode != nullptr) {
+    writeLine(gCapture.log, "display mode %ux%u at %u Hz\n", mode->Width, mode->Height,
+              mode->RefreshRate);
   }
   return result;
 }
@@ -179,13 +186,6 @@ struct FaultCourse {
 };
 FaultCourse gFault;
 
-void logFault(const char* format, unsigned number) {
-  if (gFault.log == INVALID_HANDLE_VALUE) return;
-  char line[96];
-  const int length = std::snprintf(line, sizeof line, format, number, counterMilliseconds());
-  DWORD written = 0;
-  if (length > 0) WriteFile(gFault.log, line, static_cast<DWORD>(length), &written, nullptr);
-}
 
 // What the bad device answers now instead of the real call; S_OK: the real call goes on.
 HRESULT faultAnswer(IDirect3DDevice9* self, bool reset) {
@@ -194,7 +194,8 @@ HRESULT faultAnswer(IDirect3DDevice9* self, bool reset) {
   if (now < gFault.beginMs) return S_OK;
   if (!gFault.begun) {
     gFault.begun = true;
-    logFault("fault on device %u begins at %.3f ms\n", gFault.devices);
+    writeLine(gFault.log, "fault on device %u begins at %.3f ms\n",
+              gFault.devices, counterMilliseconds());
   }
   switch (gFault.mode) {
     case DeviceFault::kDriverError:
@@ -227,7 +228,8 @@ HRESULT STDMETHODCALLTYPE resetWithFault(IDirect3DDevice9* self,
   const HRESULT result = reset(self, parameters);
   if (faulty && SUCCEEDED(result)) {
     gFault.over = true;
-    logFault("device %u reset at %.3f ms\n", gFault.devices);
+    writeLine(gFault.log, "device %u reset at %.3f ms\n",
+              gFault.devices, counterMilliseconds());
   }
   return result;
 }
@@ -243,7 +245,8 @@ HRESULT STDMETHODCALLTYPE presentAndCapture(IDirect3DDevice9* self, const RECT* 
   }
   if (gFault.begun && !gFault.framePresented) {
     gFault.framePresented = true;
-    logFault("first frame after the fault, on device %u, at %.3f ms\n", gFault.devices);
+    writeLine(gFault.log, "first frame after the fault, on device %u, at %.3f ms\n",
+              gFault.devices, counterMilliseconds());
   }
   if (self == gCapture.device && gCapture.settings.enabled &&
       gCapture.settings.mode == CaptureMode::kCount) {
@@ -264,7 +267,8 @@ void armFault(IDirect3DDevice9* device) {
     // A new device where the bad one was: that one is gone, and its address taken again.
     if (device == gFault.device) gFault.device = nullptr;
     ++gFault.devices;
-    logFault("device %u made at %.3f ms\n", gFault.devices);
+    writeLine(gFault.log, "device %u made at %.3f ms\n",
+              gFault.devices, counterMilliseconds());
     return;
   }
   if (gCapture.settings.fault == DeviceFault::kNone || !gCapture.settings.enabled) return;
@@ -280,7 +284,8 @@ void armFault(IDirect3DDevice9* device) {
   gFault.devices = 1;
   gFault.beginMs = counterMilliseconds() + gCapture.settings.faultAtMs;
   gFault.lossEndMs = gFault.beginMs + gCapture.settings.faultMs;
-  logFault("device %u made at %.3f ms\n", gFault.devices);
+  writeLine(gFault.log, "device %u made at %.3f ms\n",
+            gFault.devices, counterMilliseconds());
 }
 
 HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
@@ -297,10 +302,7 @@ HRESULT STDMETHODCALLTYPE createDeviceAndPatch(IDirect3D9* self, UINT adapter, D
     ensureCaptureDirectory(gCapture.settings);
     if (gCapture.settings.enabled && gCapture.settings.mode == CaptureMode::kCount) {
       openPresentLog();
-      char line[48];
-      const int length = std::snprintf(line, sizeof line, "device made on adapter %u\n", adapter);
-      DWORD written = 0;
-      if (length > 0) WriteFile(gCapture.log, line, static_cast<DWORD>(length), &written, nullptr);
+      writeLine(gCapture.log, "device made on adapter %u\n", adapter);
     }
     patchSlot(*device, kPresentSlot, reinterpret_cast<void*>(&presentAndCapture));
     patchSlot(*device, kTestCooperativeLevelSlot,
